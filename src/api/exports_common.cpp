@@ -1,0 +1,89 @@
+// Exported functions shared by every kind of handle: a null check, then
+// forwarding to the protocol object.
+#include "api/protocol_handle.hpp"
+
+using mbslave::protocolOf;
+using mbslave::SlaveProtocol;
+
+extern "C" {
+
+MBSLAVE_API void mbusSlave_destroyProtocol(MbusSlaveHandle* handle) {
+    delete mbslave::toHandle(handle);
+}
+
+MBSLAVE_API int mbusSlave_configureCallbacks(
+    MbusSlaveHandle* handle, int slaveAddress,
+    MbReadHoldingRegistersCallback readHoldingRegisters,
+    MbWriteHoldingRegistersCallback writeHoldingRegisters,
+    MbReadInputRegistersCallback readInputRegisters, MbReadCoilsCallback readCoils,
+    MbWriteCoilsCallback writeCoils, MbReadInputDiscretesCallback readInputDiscretes,
+    MbReadRegisters32Callback readRegisters32, MbWriteRegisters32Callback writeRegisters32,
+    MbReadExceptionStatusCallback readExceptionStatus, MbSignalTimeOutCallback signalTimeOut,
+    MbReadFileRecordCallback readFileRecord, MbWriteFileRecordCallback writeFileRecord,
+    MbReportSlaveIdCallback reportSlaveId, MbRunIndicatorStatusCallback runIndicatorStatus,
+    MbReadDeviceIdObjectCallback readDeviceIdObject) {
+    if (handle == nullptr) return MB_ERR_ILLEGAL_STATE;
+    const mbslave::Callbacks callbacks{
+        readHoldingRegisters, writeHoldingRegisters, readInputRegisters, readCoils,
+        writeCoils,           readInputDiscretes,    readRegisters32,    writeRegisters32,
+        readExceptionStatus,  signalTimeOut,         readFileRecord,     writeFileRecord,
+        reportSlaveId,        runIndicatorStatus,    readDeviceIdObject};
+    return mbslave::configureCallbacks(*mbslave::toHandle(handle), slaveAddress, callbacks);
+}
+
+MBSLAVE_API int mbusSlave_serverLoop(MbusSlaveHandle* handle) {
+    SlaveProtocol* protocol = protocolOf(handle);
+    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->serverLoop();
+}
+
+MBSLAVE_API void mbusSlave_shutdownServer(MbusSlaveHandle* handle) {
+    if (SlaveProtocol* protocol = protocolOf(handle)) protocol->shutdownServer();
+}
+
+MBSLAVE_API int mbusSlave_isStarted(MbusSlaveHandle* handle) {
+    SlaveProtocol* protocol = protocolOf(handle);
+    return protocol != nullptr && protocol->isStarted() ? 1 : 0;
+}
+
+MBSLAVE_API int mbusSlave_getConnectionStatus(MbusSlaveHandle* handle) {
+    SlaveProtocol* protocol = protocolOf(handle);
+    return protocol == nullptr ? 0 : protocol->getConnectionStatus();
+}
+
+MBSLAVE_API int mbusSlave_setTimeout(MbusSlaveHandle* handle, uint32_t timeOut) {
+    SlaveProtocol* protocol = protocolOf(handle);
+    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->setTimeout(timeOut);
+}
+
+MBSLAVE_API uint32_t mbusSlave_getTimeout(MbusSlaveHandle* handle) {
+    SlaveProtocol* protocol = protocolOf(handle);
+    return protocol == nullptr ? 0 : protocol->getTimeout();
+}
+
+MBSLAVE_API void mbusSlave_enableExceptionReplies(MbusSlaveHandle* handle) {
+    if (SlaveProtocol* protocol = protocolOf(handle)) protocol->enableExceptionReplies();
+}
+
+MBSLAVE_API void mbusSlave_disableExceptionReplies(MbusSlaveHandle* handle) {
+    if (SlaveProtocol* protocol = protocolOf(handle)) protocol->disableExceptionReplies();
+}
+
+MBSLAVE_API uint32_t mbusSlave_getSuccessCounter(MbusSlaveHandle* handle) {
+    SlaveProtocol* protocol = protocolOf(handle);
+    return protocol == nullptr ? 0 : protocol->getSuccessCounter();
+}
+
+MBSLAVE_API void mbusSlave_resetSuccessCounter(MbusSlaveHandle* handle) {
+    if (SlaveProtocol* protocol = protocolOf(handle)) protocol->resetSuccessCounter();
+}
+
+MBSLAVE_API uint32_t mbusSlave_getTotalCounter(MbusSlaveHandle* handle) {
+    SlaveProtocol* protocol = protocolOf(handle);
+    return protocol == nullptr ? 0 : protocol->getTotalCounter();
+}
+
+MBSLAVE_API void mbusSlave_resetTotalCounter(MbusSlaveHandle* handle) {
+    if (SlaveProtocol* protocol = protocolOf(handle)) protocol->resetTotalCounter();
+}
+
+}  // extern "C"

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <cstddef>
+
+#include "api/protocol_handle.hpp"
+#include "support/fake_clock.hpp"
+#include "support/test_protocol.hpp"
+
+extern "C" int mbslaveCHeaderConfigure(MbusSlaveHandle* handle, int slaveAddress);
+extern "C" unsigned mbslaveCHeaderRequestInfoSize(void);
+
+namespace mbslave {
+namespace {
+
+using test::TestProtocol;
+
+TestProtocol& protocolOfHandle(MbusSlaveHandle* handle) {
+    return static_cast<TestProtocol&>(*toHandle(handle)->protocol);
+}
+
+struct HandleDeleter {
+    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
+};
+using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
+
+HandlePtr makeHandle() { return HandlePtr(toOpaque(createHandle<TestProtocol>())); }
+
+// Callbacks that tell which set served a request by the value they read.
+int readFirstSet(int, std::uint16_t regArr[], int refCnt, const RequestInfo*) {
+    for (int i = 0; i < refCnt; ++i) regArr[i] = 0x1111;
+    return 1;
+}
+int readSecondSet(int, std::uint16_t regArr[], int refCnt, const RequestInfo*) {
+    for (int i = 0; i < refCnt; ++i) regArr[i] = 0x2222;
+    return 1;
+}
+int timeOutCount = 0;
+void countTimeOut() { ++timeOutCount; }
+
+int configure(MbusSlaveHandle* handle, int address, MbReadHoldingRegistersCallback read,
+              MbSignalTimeOutCallback timeOut = nullptr) {
+    return mbusSlave_configureCallbacks(handle, address, read, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr, timeOut, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
+}
+
+TEST(NullHandle, EveryFunctionReturnsItsNullResult) {
+    EXPECT_EQ(configure(nullptr, 1, readFirstSet), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(mbusSlave_serverLoop(nullptr), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(mbusSlave_isStarted(nullptr), 0);
+    EXPECT_EQ(mbusSlave_getConnectionStatus(nullptr), 0);
+    EXPECT_EQ(mbusSlave_setTimeout(nullptr, 10), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(mbusSlave_getTimeout(nullptr), 0u);
+    EXPECT_EQ(mbusSlave_getSuccessCounter(nullptr), 0u);
+    EXPECT_EQ(mbusSlave_getTotalCounter(nullptr), 0u);
+    mbusSlave_destroyProtocol(nullptr);
+    mbusSlave_shutdownServer(nullptr);
+    mbusSlave_enableExceptionReplies(nullptr);
+    mbusSlave_disableExceptionReplies(nullptr);
+    mbusSlave_resetSuccessCounter(nullptr);
+    mbusSlave_resetTotalCounter(nullptr);
+}
+
+TEST(Handle, FreshHandleDefaults) {
+    HandlePtr handle = makeHandle();
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(mbusSlave_isStarted(handle.get()), 0);
+    EXPECT_EQ(mbusSlave_getTimeout(handle.get()), 1000u);
+    EXPECT_EQ(mbusSlave_getSuccessCounter(handle.get()), 0u);
+    EXPECT_EQ(mbusSlave_getTotalCounter(handle.get()), 0u);
+    EXPECT_EQ(mbusSlave_getConnectionStatus(handle.get()), 0);
+    EXPECT_EQ(mbusSlave_serverLoop(handle.get()), MB_ERR_ILLEGAL_STATE);
+    EXPECT_TRUE(protocolOfHandle(handle.get()).noDataTableConfigured());
+}
+
+TEST(Handle, SetTimeoutThroughTheInterface) {
+    HandlePtr handle = makeHandle();
+    EXPECT_EQ(mbusSlave_setTimeout(handle.get(), 100000), MB_OK);
+    EXPECT_EQ(mbusSlave_setTimeout(handle.get(), 100001), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(mbusSlave_setTimeout(handle.get(), static_cast<std::uint32_t>(-1)),
+              MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(mbusSlave_getTimeout(handle.get()), 100000u);
+}
+
+TEST(Handle, ConfigureRefusesBadAddressesAndChangesNothing) {
+    HandlePtr handle = makeHandle();
+    for (int address : {256, -2, 1000, INT32_MIN}) {
+        EXPECT_EQ(configure(handle.get(), address, readFirstSet), MB_ERR_ILLEGAL_ARGUMENT);
+    }
+    EXPECT_TRUE(protocolOfHandle(handle.get()).noDataTableConfigured());
+}
+
+// Reads one register through the table installed for the unit, as request
+// processing would, and returns the value served.
+std::uint16_t readRegister(MbusSlaveHandle* handle, std::uint8_t unit) {
+    DataTable* table = protocolOfHandle(handle).dataTable(unit);
+    if (table == nullptr) return 0;
+    std::uint16_t value = 0;
+    return table->readHoldingRegisters(1, &value, 1) ? value : 0;
+}
+
+// Runs one pass that serves a request to the unit.
+void serveOne(MbusSlaveHandle* handle, std::uint8_t unit) {
+    protocolOfHandle(handle).queue({unit, 3, 0, 0, 0, 1});
+    EXPECT_EQ(mbusSlave_serverLoop(handle), MB_OK);
+}
+
+TEST(Handle, AllAddressesThenOneAddressUsesTheRightSet) {
+    HandlePtr handle = makeHandle();
+    ASSERT_EQ(configure(handle.get(), -1, readFirstSet), MB_OK);
+    ASSERT_EQ(configure(handle.get(), 5, readSecondSet), MB_OK);
+    ProtocolHandle& inner = *toHandle(handle.get());
+    for (int address = 0; address < 256; ++address) {
+        ASSERT_EQ(inner.protocol->dataTable(address), &inner.callbackTables[address]);
+        const auto expected = address == 5 ? &readSecondSet : &readFirstSet;
+        ASSERT_EQ(inner.callbackTables[address].callbacks().readHoldingRegisters, expected);
+    }
+}
+
+TEST(Handle, ReconfiguringReplacesEveryPointer) {
+    HandlePtr handle = makeHandle();
+    ASSERT_EQ(configure(handle.get(), 9, readFirstSet, countTimeOut), MB_OK);
+    ASSERT_EQ(configure(handle.get(), 9, nullptr, nullptr), MB_OK);
+    const Callbacks& callbacks = toHandle(handle.get())->callbackTables[9].callbacks();
+    EXPECT_EQ(callbacks.readHoldingRegisters, nullptr);
+    EXPECT_EQ(callbacks.signalTimeOut, nullptr);
+}
+
+TEST(Handle, ConfiguredCallbacksServeRequestsAndTimeOuts) {
+    HandlePtr handle = makeHandle();
+    TestProtocol& protocol = protocolOfHandle(handle.get());
+    protocol.setTickSource(&test::FakeClock::tick);
+    ASSERT_EQ(configure(handle.get(), 3, readSecondSet, countTimeOut), MB_OK);
+    protocol.start();
+    EXPECT_EQ(readRegister(handle.get(), 3), 0x2222);
+    serveOne(handle.get(), 3);
+    EXPECT_EQ(mbusSlave_getSuccessCounter(handle.get()), 1u);
+    EXPECT_EQ(mbusSlave_getConnectionStatus(handle.get()), 1);
+    timeOutCount = 0;
+    test::FakeClock::advance(1000);
+    ASSERT_EQ(mbusSlave_serverLoop(handle.get()), MB_OK);
+    EXPECT_EQ(timeOutCount, 1);
+    mbusSlave_shutdownServer(handle.get());
+    EXPECT_EQ(mbusSlave_isStarted(handle.get()), 0);
+    EXPECT_EQ(mbusSlave_getConnectionStatus(handle.get()), 0);
+}
+
+TEST(Handle, TwoHandlesAreIndependent) {
+    HandlePtr first = makeHandle();
+    HandlePtr second = makeHandle();
+    ASSERT_EQ(configure(first.get(), 1, readFirstSet), MB_OK);
+    ASSERT_EQ(configure(second.get(), 1, readSecondSet), MB_OK);
+    ASSERT_EQ(mbusSlave_setTimeout(second.get(), 50), MB_OK);
+    protocolOfHandle(first.get()).start();
+    protocolOfHandle(second.get()).start();
+    EXPECT_EQ(readRegister(first.get(), 1), 0x1111);
+    EXPECT_EQ(readRegister(second.get(), 1), 0x2222);
+    serveOne(first.get(), 1);
+    serveOne(second.get(), 1);
+    serveOne(second.get(), 1);
+    EXPECT_EQ(mbusSlave_getSuccessCounter(first.get()), 1u);
+    EXPECT_EQ(mbusSlave_getSuccessCounter(second.get()), 2u);
+    EXPECT_EQ(mbusSlave_getTimeout(first.get()), 1000u);
+    mbusSlave_resetSuccessCounter(second.get());
+    EXPECT_EQ(mbusSlave_getSuccessCounter(first.get()), 1u);
+}
+
+TEST(Handle, ExceptionReplyPolicyIsForwarded) {
+    HandlePtr handle = makeHandle();
+    mbusSlave_disableExceptionReplies(handle.get());
+    EXPECT_FALSE(protocolOfHandle(handle.get()).exceptionRepliesEnabled());
+    mbusSlave_enableExceptionReplies(handle.get());
+    EXPECT_TRUE(protocolOfHandle(handle.get()).exceptionRepliesEnabled());
+}
+
+// Destruction runs the protocol's destructor before the callback tables go.
+class DestructionProbe : public TestProtocol {
+public:
+    ~DestructionProbe() override {
+        // The tables are still alive: touching them must be valid (ASan
+        // reports a use after free otherwise).
+        tableStillAlive = dataTable(1) != nullptr && dataTable(1)->requestInfo == nullptr;
+    }
+    static inline bool tableStillAlive = false;
+};
+
+TEST(Handle, ProtocolIsDestroyedBeforeTheCallbackTables) {
+    MbusSlaveHandle* handle = toOpaque(createHandle<DestructionProbe>());
+    ASSERT_EQ(configure(handle, 1, readFirstSet), MB_OK);
+    DestructionProbe::tableStillAlive = false;
+    mbusSlave_destroyProtocol(handle);
+    EXPECT_TRUE(DestructionProbe::tableStillAlive);
+}
+
+TEST(CHeader, UsableFromC) {
+    HandlePtr handle = makeHandle();
+    EXPECT_EQ(mbslaveCHeaderConfigure(handle.get(), 2), MB_OK);
+    EXPECT_EQ(mbslaveCHeaderConfigure(handle.get(), 256), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(mbslaveCHeaderRequestInfoSize(), sizeof(RequestInfo));
+}
+
+TEST(RequestInfoLayout, FieldOrderAndWidths) {
+    EXPECT_EQ(offsetof(RequestInfo, protocolType), 0u);
+    EXPECT_EQ(offsetof(RequestInfo, slaveAddress), 4u);
+    EXPECT_EQ(offsetof(RequestInfo, peerName), 8u);
+    EXPECT_EQ(offsetof(RequestInfo, transactionId), 8u + sizeof(void*));
+    EXPECT_EQ(sizeof(RequestInfo::transactionId), 2u);
+}
+
+}  // namespace
+}  // namespace mbslave

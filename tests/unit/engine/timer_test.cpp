@@ -1,0 +1,76 @@
+#include "engine/timer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace mbslave {
+namespace {
+
+struct TimerCase {
+    const char* name;
+    std::uint32_t start;
+    std::uint32_t duration;
+    std::uint32_t notYet;  // a tick at which the timer has not elapsed
+    std::uint32_t elapsed; // the first tick at which it has
+};
+
+class TimerWrapTest : public ::testing::TestWithParam<TimerCase> {};
+
+TEST_P(TimerWrapTest, ElapsesExactlyAfterItsDuration) {
+    const TimerCase& c = GetParam();
+    Timer timer(c.start);
+    timer.start(c.duration, c.start);
+    EXPECT_FALSE(timer.hasElapsed(c.notYet));
+    EXPECT_TRUE(timer.hasElapsed(c.elapsed));
+    EXPECT_TRUE(timer.hasElapsed(c.elapsed + 1));
+    EXPECT_EQ(timer.remaining(c.elapsed), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ticks, TimerWrapTest,
+    ::testing::Values(TimerCase{"plain", 1000, 500, 1499, 1500},
+                      TimerCase{"acrossWrap", 0xFFFFFF00u, 0x200, 0xFFu, 0x100u},
+                      TimerCase{"startAtMax", 0xFFFFFFFFu, 1, 0xFFFFFFFFu, 0u},
+                      TimerCase{"longPeriod", 5, 0x80000000u, 0x80000004u, 0x80000005u}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Timer, NewTimerHasElapsedAtOnce) {
+    Timer timer(1234);
+    EXPECT_EQ(timer.duration(), 0u);
+    EXPECT_TRUE(timer.hasElapsed(1234));
+}
+
+TEST(Timer, DurationZeroHasElapsedAtOnce) {
+    Timer timer(7);
+    timer.start(0, 99);
+    EXPECT_TRUE(timer.hasElapsed(99));
+}
+
+TEST(Timer, RemainingCountsDown) {
+    Timer timer;
+    timer.start(100, 50);
+    EXPECT_EQ(timer.remaining(50), 100u);
+    EXPECT_EQ(timer.remaining(120), 30u);
+}
+
+TEST(Sleep, ZeroReturnsAtOnceAndOtherValuesSleepAtLeastThatLong) {
+    using Clock = std::chrono::steady_clock;
+    auto begin = Clock::now();
+    sleepMs(0);
+    EXPECT_LT(Clock::now() - begin, std::chrono::milliseconds(5));
+    begin = Clock::now();
+    sleepMs(20);
+    EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(20));
+}
+
+TEST(Tick, FollowsTheMonotonicClock) {
+    const std::uint32_t before = platform::tickMs();
+    sleepMs(15);
+    const std::uint32_t passed = platform::tickMs() - before;
+    EXPECT_GE(passed, 14u);
+    EXPECT_LT(passed, 5000u);
+}
+
+}  // namespace
+}  // namespace mbslave
