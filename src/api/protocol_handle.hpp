@@ -51,6 +51,14 @@ inline SlaveProtocol* protocolOf(MbusSlaveHandle* handle) noexcept {
     return handle == nullptr ? nullptr : toHandle(handle)->protocol.get();
 }
 
+// The protocol object behind an opaque handle if it is of the given family
+// (SerialProtocol, IpProtocol, TcpProtocol, ...); null for a null handle or
+// a handle of another kind, which kind-specific functions refuse.
+template <typename Protocol>
+Protocol* protocolAs(MbusSlaveHandle* handle) noexcept {
+    return dynamic_cast<Protocol*>(protocolOf(handle));
+}
+
 // Installs the callbacks for one slave address (0..255) or all (-1).
 int configureCallbacks(ProtocolHandle& handle, int slaveAddress, const Callbacks& callbacks) noexcept;
 
