@@ -1,12 +1,13 @@
 #!/bin/sh
 # Installs the Debian packages that building and testing mbslave need.
 # Run as root (or through sudo); packages already present are left alone.
+# Usage: tools/install-deps.sh [further packages...]
 set -eu
 
 packages="cmake ninja-build g++ clang libclang-rt-dev pkg-config
 libgtest-dev libgmock-dev libbenchmark-dev
 libmodbus-dev python3-pymodbus python3-serial mbpoll
-libcli11-dev nlohmann-json3-dev"
+libcli11-dev nlohmann-json3-dev $*"
 
 missing=""
 for package in $packages; do
