@@ -15,6 +15,8 @@ struct TimerCase {
     std::uint32_t elapsed; // the first tick at which it has
 };
 
+void PrintTo(const TimerCase& c, std::ostream* os) { *os << c.name; }
+
 class TimerWrapTest : public ::testing::TestWithParam<TimerCase> {};
 
 TEST_P(TimerWrapTest, ElapsesExactlyAfterItsDuration) {
