@@ -265,6 +265,47 @@ MBSLAVE_API void mbusSlave_resetTotalCounter(MbusSlaveHandle *handle);
  * Functions: IP handles (TCP, RTU over TCP, UDP)
  * ------------------------------------------------------------------------ */
 
+/** A new Modbus/TCP server handle (port 502, connection time-out 0, not
+ *  started); null when memory is exhausted. Serves up to 32 masters at once. */
+MBSLAVE_API MbusSlaveHandle *mbusSlave_createTcpProtocol(void);
+
+/**
+ * Starts the IP server on the address of hostName (dotted IPv4 text or a host
+ * name); null or "" binds to every local address. Returns MB_OK,
+ * MB_ERR_TCPIP_CONNECTION (unknown host), MB_ERR_TCP_PORT_BOUND (port in use),
+ * MB_ERR_NO_PERMISSION, MB_ERR_TCP_PORT_NOT_AVAILABLE, MB_ERR_PORT_OPEN,
+ * MB_ERR_LISTEN_FAILED, or MB_ERR_ILLEGAL_STATE for a server already started
+ * or a serial handle. A failed start-up leaves the server stopped.
+ */
+MBSLAVE_API int mbusSlave_startupIpServer(MbusSlaveHandle *handle, const char *hostName);
+
+/** Sets the local port for the next start-up (any value, 0 lets the system
+ *  choose). MB_ERR_ILLEGAL_STATE while the server is started. */
+MBSLAVE_API int mbusSlave_setPort(MbusSlaveHandle *handle, uint16_t port);
+
+/** The configured local port (502; RTU over TCP 1100). */
+MBSLAVE_API uint16_t mbusSlave_getPort(MbusSlaveHandle *handle);
+
+/** TCP kinds: closes a connection idle for longer than timeOut ms, 0 never
+ *  (the default), at most 3600000. MB_ERR_ILLEGAL_STATE while started,
+ *  MB_ERR_ILLEGAL_ARGUMENT above one hour. */
+MBSLAVE_API int mbusSlave_setConnectionTimeOut(MbusSlaveHandle *handle, uint32_t timeOut);
+
+/** TCP kinds: the connection time-out in ms. */
+MBSLAVE_API uint32_t mbusSlave_getConnectionTimeOut(MbusSlaveHandle *handle);
+
+/** TCP kinds: notifications of accepted connections (return 0 to refuse
+ *  one), of connections the server closed, and of processed requests. Each
+ *  may be null; allowed at any time. */
+MBSLAVE_API void mbusSlave_configureTcpNotifications(MbusSlaveHandle *handle,
+                                                     MbAcceptCallback acceptCallback,
+                                                     MbCloseCallback closeCallback,
+                                                     MbRequestCallback requestCallback);
+
+/** IP kinds: notification of processed requests; may be null. */
+MBSLAVE_API void mbusSlave_configureUdpNotifications(MbusSlaveHandle *handle,
+                                                     MbRequestCallback requestCallback);
+
 #ifdef __cplusplus
 }
 #endif

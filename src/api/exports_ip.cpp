@@ -1,0 +1,60 @@
+// Exported functions of the IP handles (Modbus/TCP, RTU over TCP, UDP).
+// A handle of another kind is refused without being touched.
+#include "api/protocol_handle.hpp"
+#include "ip/ip_protocol.hpp"
+#include "ip/tcp_protocol.hpp"
+
+using mbslave::IpProtocol;
+using mbslave::protocolAs;
+using mbslave::TcpProtocol;
+
+extern "C" {
+
+MBSLAVE_API MbusSlaveHandle* mbusSlave_createTcpProtocol(void) {
+    return mbslave::toOpaque(mbslave::createHandle<TcpProtocol>());
+}
+
+MBSLAVE_API int mbusSlave_startupIpServer(MbusSlaveHandle* handle, const char* hostName) {
+    IpProtocol* protocol = protocolAs<IpProtocol>(handle);
+    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->startupServer(hostName);
+}
+
+MBSLAVE_API int mbusSlave_setPort(MbusSlaveHandle* handle, uint16_t port) {
+    IpProtocol* protocol = protocolAs<IpProtocol>(handle);
+    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->setPort(port);
+}
+
+MBSLAVE_API uint16_t mbusSlave_getPort(MbusSlaveHandle* handle) {
+    IpProtocol* protocol = protocolAs<IpProtocol>(handle);
+    return protocol == nullptr ? 0 : protocol->getPort();
+}
+
+MBSLAVE_API int mbusSlave_setConnectionTimeOut(MbusSlaveHandle* handle, uint32_t timeOut) {
+    TcpProtocol* protocol = protocolAs<TcpProtocol>(handle);
+    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->setConnectionTimeOut(timeOut);
+}
+
+MBSLAVE_API uint32_t mbusSlave_getConnectionTimeOut(MbusSlaveHandle* handle) {
+    TcpProtocol* protocol = protocolAs<TcpProtocol>(handle);
+    return protocol == nullptr ? 0 : protocol->getConnectionTimeOut();
+}
+
+MBSLAVE_API void mbusSlave_configureTcpNotifications(MbusSlaveHandle* handle,
+                                                     MbAcceptCallback acceptCallback,
+                                                     MbCloseCallback closeCallback,
+                                                     MbRequestCallback requestCallback) {
+    TcpProtocol* protocol = protocolAs<TcpProtocol>(handle);
+    if (protocol == nullptr) return;
+    protocol->setAcceptCallback(acceptCallback);
+    protocol->setCloseCallback(closeCallback);
+    protocol->setRequestCallback(requestCallback);
+}
+
+MBSLAVE_API void mbusSlave_configureUdpNotifications(MbusSlaveHandle* handle,
+                                                     MbRequestCallback requestCallback) {
+    if (IpProtocol* protocol = protocolAs<IpProtocol>(handle)) {
+        protocol->setRequestCallback(requestCallback);
+    }
+}
+
+}  // extern "C"

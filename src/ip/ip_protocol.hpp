@@ -1,0 +1,69 @@
+// Common base of the servers that work over IP (Modbus/TCP, RTU over TCP,
+// UDP): the local port, the server socket, the notification callbacks, the
+// MBAP message buffer, local address resolution and the bind report.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/slave_protocol.hpp"
+#include "mbslave.h"
+#include "platform/socket.hpp"
+
+namespace mbslave {
+
+constexpr std::uint16_t kDefaultIpPort = 502;
+constexpr int kMbapHeaderLength = 6;
+// MBAP header plus unit identifier and PDU.
+constexpr int kMbapFrameCapacity = kMbapHeaderLength + kMaxFrameLength;
+
+class IpProtocol : public SlaveProtocol {
+public:
+    IpProtocol() noexcept = default;
+    ~IpProtocol() override;
+
+    // Closes the server socket; the master activity ends at once.
+    void shutdownServer() override;
+    bool isStarted() const override { return serverSocket.isValid(); }
+
+    // Starts the server on the address of hostName; null or empty binds to
+    // every local address. A started server is refused (MB_ERR_ILLEGAL_STATE)
+    // and left untouched. Every failure leaves the server not started.
+    int startupServer(const char* hostName);
+    int startupServer() { return startupServer(nullptr); }
+
+    // MB_ERR_ILLEGAL_STATE while started; any port is accepted, 0 included.
+    int setPort(std::uint16_t port) noexcept;
+    std::uint16_t getPort() const noexcept { return localPort; }
+    // The port the running server is bound to (the chosen one after port 0);
+    // 0 when not started.
+    std::uint16_t boundPort() const noexcept;
+
+    void setAcceptCallback(MbAcceptCallback callback) noexcept { acceptCallback = callback; }
+    void setRequestCallback(MbRequestCallback callback) noexcept { requestCallback = callback; }
+
+protected:
+    // The kind's own start-up steps, run on a server that is not started.
+    virtual int openServerSocket(const char* hostName) = 0;
+
+    // Binds serverSocket to hostName (null or empty: every local address) and
+    // localPort. On failure shuts the server down and returns
+    // MB_ERR_TCPIP_CONNECTION for an unknown host or the mapped bind error.
+    int bindLocalAddress(const char* hostName);
+
+    // Dotted-decimal text of an address, in this object's buffer; valid
+    // until the next call.
+    const char* addressText(const platform::Ipv4Endpoint& endpoint) noexcept {
+        return peerText.format(endpoint);
+    }
+
+    std::uint16_t localPort = kDefaultIpPort;
+    platform::Socket serverSocket;
+    MbAcceptCallback acceptCallback = nullptr;
+    MbRequestCallback requestCallback = nullptr;
+    std::uint8_t mbapBuffer[kMbapFrameCapacity] = {};
+
+private:
+    platform::AddressText peerText;
+};
+
+}  // namespace mbslave

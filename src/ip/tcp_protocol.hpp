@@ -1,0 +1,67 @@
+// Modbus/TCP server: up to 32 masters at once, requests framed with the MBAP
+// header, one request per readable connection and pass, idle time-out and
+// notifications of accepted and closed connections and served requests.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/timer.hpp"
+#include "ip/ip_protocol.hpp"
+
+namespace mbslave {
+
+constexpr int kMaxConnections = 32;
+constexpr std::uint32_t kMaxConnectionTimeOut = 3600000;
+
+class TcpProtocol : public IpProtocol {
+public:
+    TcpProtocol() noexcept;
+
+    int serverLoop() override;
+    // Closes every connection (without close notification), then the
+    // listening socket.
+    void shutdownServer() override;
+
+    // MB_ERR_ILLEGAL_STATE while started; above one hour MB_ERR_ILLEGAL_ARGUMENT.
+    int setConnectionTimeOut(std::uint32_t milliseconds) noexcept;
+    std::uint32_t getConnectionTimeOut() const noexcept { return connectionTimeOut; }
+    void setCloseCallback(MbCloseCallback callback) noexcept { closeCallback = callback; }
+
+    int connectionCount() const noexcept;
+
+protected:
+    int openServerSocket(const char* hostName) override;
+
+    // Serves one request of a readable connection; false when the
+    // connection is to be closed.
+    virtual bool serveConnection(int slot);
+    // Receive buffer size given to accepted connections.
+    virtual int connectionReceiveBuffer() const noexcept { return 4160; }
+
+    // The request length from the MBAP header (may be 0), 0 when the master
+    // closed, negative for a fault.
+    int readHeader(int slot);
+    // 1 when a request was processed, 0 or negative when the connection is
+    // to be closed.
+    int handleRequest(int slot, int length);
+    // Closes the slot's connection and tells the application.
+    void closeConnection(int slot);
+    // Bookkeeping after a request of the slot was processed, in this order:
+    // success counter, idle timer, master activity and address timers,
+    // request notification.
+    void recordRequest(int slot, int slaveAddress);
+
+    std::uint32_t connectionTimeOut = 0;
+    platform::Socket connectionSockets[kMaxConnections];
+    platform::Ipv4Endpoint peerAddresses[kMaxConnections];
+    Timer connectionTimers[kMaxConnections];
+    MbCloseCallback closeCallback = nullptr;
+
+private:
+    void acceptConnection();
+    int lowestFreeSlot() const noexcept;
+
+    platform::SocketWaitSet waitSet;
+};
+
+}  // namespace mbslave

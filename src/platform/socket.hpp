@@ -1,0 +1,105 @@
+// IPv4 sockets: the only code that talks to the operating system's socket
+// interface. Each Socket owns one descriptor and closes it when destroyed;
+// a SocketWaitSet waits for several sockets at once; an AddressText turns a
+// peer address into dotted-decimal text in a buffer of its owner.
+#pragma once
+
+#include <poll.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mbslave::platform {
+
+// An IPv4 address and port, both in host byte order.
+struct Ipv4Endpoint {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+
+constexpr std::uint32_t kAnyAddress = 0;
+
+// Why a bind was refused.
+enum class BindError { none, noPermission, addressInUse, other };
+
+enum class SocketOption { reuseAddress, noDelay, keepAlive, receiveBuffer, sendBuffer };
+
+// Resolves a dotted IPv4 address or a host name to its first IPv4 address.
+bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept;
+
+class Socket {
+public:
+    Socket() noexcept = default;
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    Socket(Socket&& other) noexcept;
+    Socket& operator=(Socket&& other) noexcept;
+    ~Socket() { close(); }
+
+    bool isValid() const noexcept { return descriptor_ >= 0; }
+    int descriptor() const noexcept { return descriptor_; }
+
+    // Creates a TCP (stream) or UDP (datagram) socket, closed on exec.
+    bool openStream() noexcept;
+    bool openDatagram() noexcept;
+    bool setNonBlocking() noexcept;
+    // Sets an integer option; the result says whether the system took it.
+    bool setOption(SocketOption option, int value) noexcept;
+    BindError bind(const Ipv4Endpoint& local) noexcept;
+    bool listen(int backlog) noexcept;
+    // Port the socket is bound to (0 if unbound or unknown).
+    std::uint16_t localPort() const noexcept;
+
+    // Takes one pending connection; the new socket is non-blocking and closed
+    // on exec. An invalid socket when none could be taken.
+    Socket accept(Ipv4Endpoint& peer) noexcept;
+
+    // Receives at most `capacity` bytes without waiting: the byte count, 0
+    // when the peer closed, or -1 on an error (nothing available included).
+    long receive(void* buffer, std::size_t capacity) noexcept;
+    // Sends without raising SIGPIPE; the byte count or -1.
+    long send(const void* data, std::size_t length) noexcept;
+
+    // One datagram. `size` is its full size, even when it was larger than
+    // `capacity` and therefore cut; -1 on an error.
+    long receiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint& source) noexcept;
+    long sendTo(const void* data, std::size_t length, const Ipv4Endpoint& destination) noexcept;
+
+    void close() noexcept;
+
+private:
+    explicit Socket(int descriptor) noexcept : descriptor_(descriptor) {}
+
+    int descriptor_ = -1;
+};
+
+// The sockets one wait watches for readability. A closed or failed
+// connection counts as readable, so that its next read reports it.
+class SocketWaitSet {
+public:
+    static constexpr int kCapacity = 33;
+
+    enum class Result { ready, timedOut, interrupted, failed };
+
+    void clear() noexcept { count_ = 0; }
+    // Adds a socket; its entry index for isReadable().
+    int add(const Socket& socket) noexcept;
+    // Waits at most timeoutMs milliseconds; 0 waits without limit.
+    Result wait(std::uint32_t timeoutMs) noexcept;
+    bool isReadable(int entry) const noexcept;
+
+private:
+    pollfd entries_[kCapacity] = {};
+    int count_ = 0;
+};
+
+// Dotted-decimal text of an address, valid until the next format().
+class AddressText {
+public:
+    const char* format(const Ipv4Endpoint& endpoint) noexcept;
+
+private:
+    char text_[16] = {};
+};
+
+}  // namespace mbslave::platform

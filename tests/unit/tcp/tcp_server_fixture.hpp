@@ -1,0 +1,118 @@
+// A Modbus/TCP server on an ephemeral loopback port, driven pass by pass
+// from the test thread, with its notifications recorded.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/protocol_handle.hpp"
+#include "ip/tcp_protocol.hpp"
+#include "support/loopback_client.hpp"
+
+namespace mbslave::test {
+
+// What the server told the application, in order.
+struct Notifications {
+    static inline std::vector<std::string> events;
+    static inline int acceptResult = 1;
+
+    static void reset() {
+        events.clear();
+        acceptResult = 1;
+    }
+    static int onAccept(const char* address) {
+        events.push_back(std::string("accept ") + address);
+        return acceptResult;
+    }
+    static void onClose(const char* address) { events.push_back(std::string("close ") + address); }
+    static void onRequest(const char* address) {
+        events.push_back(std::string("request ") + address);
+    }
+};
+
+struct HandleDeleter {
+    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
+};
+using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
+
+// An MBAP frame: header with the given protocol identifier and a length that
+// matches unit identifier plus PDU unless one is forced.
+inline std::vector<std::uint8_t> mbapFrame(std::uint16_t transactionId, std::uint8_t unit,
+                                           const std::vector<std::uint8_t>& pdu,
+                                           std::uint16_t protocolId = 0, int forcedLength = -1) {
+    const int length = forcedLength >= 0 ? forcedLength : static_cast<int>(pdu.size()) + 1;
+    std::vector<std::uint8_t> frame{
+        static_cast<std::uint8_t>(transactionId >> 8), static_cast<std::uint8_t>(transactionId),
+        static_cast<std::uint8_t>(protocolId >> 8),    static_cast<std::uint8_t>(protocolId),
+        static_cast<std::uint8_t>(length >> 8),        static_cast<std::uint8_t>(length),
+        unit};
+    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    return frame;
+}
+
+// A function code no server supports: answered with exception 1.
+constexpr std::uint8_t kUnsupportedFunction = 0x41;
+
+inline std::vector<std::uint8_t> unsupportedRequest(std::uint16_t transactionId, std::uint8_t unit) {
+    return mbapFrame(transactionId, unit, {kUnsupportedFunction});
+}
+
+inline std::vector<std::uint8_t> illegalFunctionReply(std::uint16_t transactionId,
+                                                      std::uint8_t unit) {
+    return mbapFrame(transactionId, unit, {kUnsupportedFunction | 0x80, 0x01});
+}
+
+class TcpServerTest : public ::testing::Test {
+protected:
+    // A short protocol time-out keeps passes that find nothing brief.
+    static constexpr std::uint32_t kPassTimeOut = 20;
+
+    void SetUp() override {
+        Notifications::reset();
+        handle.reset(mbusSlave_createTcpProtocol());
+        ASSERT_NE(handle, nullptr);
+        mbusSlave_configureTcpNotifications(handle.get(), &Notifications::onAccept,
+                                            &Notifications::onClose, &Notifications::onRequest);
+        ASSERT_EQ(mbusSlave_setTimeout(handle.get(), kPassTimeOut), MB_OK);
+    }
+
+    TcpProtocol& server() { return *protocolAs<TcpProtocol>(handle.get()); }
+    MbusSlaveHandle* raw() { return handle.get(); }
+
+    void start(const char* host = "127.0.0.1") {
+        ASSERT_EQ(mbusSlave_setPort(raw(), 0), MB_OK);
+        ASSERT_EQ(mbusSlave_startupIpServer(raw(), host), MB_OK);
+        port = server().boundPort();
+        ASSERT_NE(port, 0);
+    }
+
+    // Installs a data table without callbacks for every unit identifier.
+    void serveEveryUnit() {
+        ASSERT_EQ(mbusSlave_configureCallbacks(raw(), -1, nullptr, nullptr, nullptr, nullptr,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr,
+                                               nullptr),
+                  MB_OK);
+    }
+
+    int pass() { return mbusSlave_serverLoop(raw()); }
+
+    // A master whose connection the server has accepted.
+    LoopbackClient connectMaster() {
+        LoopbackClient master;
+        EXPECT_TRUE(master.connect(port));
+        const int before = server().connectionCount();
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_EQ(server().connectionCount(), before + 1);
+        return master;
+    }
+
+    HandlePtr handle;
+    std::uint16_t port = 0;
+};
+
+}  // namespace mbslave::test
