@@ -100,6 +100,25 @@ protected:
     std::int32_t exceptionRepliesDisabled = 0;
 
 private:
+    // Request handlers, one per function code (or pair of codes sharing a
+    // layout). Each gets a request whose function code it serves, builds the
+    // reply in the frame and returns its length (3 for an exception).
+    int serveReadBits(std::uint8_t* frame, int length, DataTable& table);
+    int serveReadRegisters(std::uint8_t* frame, int length, DataTable& table);
+    int serveWriteSingleCoil(std::uint8_t* frame, int length, DataTable& table);
+    int serveWriteSingleRegister(std::uint8_t* frame, int length, DataTable& table);
+    int serveWriteMultipleCoils(std::uint8_t* frame, int length, DataTable& table);
+    int serveWriteMultipleRegisters(std::uint8_t* frame, int length, DataTable& table);
+    int serveMaskWriteRegister(std::uint8_t* frame, int length, DataTable& table);
+    int serveReadWriteMultipleRegisters(std::uint8_t* frame, int length, DataTable& table);
+    int serveReadExceptionStatus(std::uint8_t* frame, int length, DataTable& table);
+    int serveDiagnostics(std::uint8_t* frame, int length);
+    int serveReportSlaveId(std::uint8_t* frame, int length, DataTable& table);
+    int serveReadFileRecord(std::uint8_t* frame, int length, DataTable& table);
+    int serveWriteFileRecord(std::uint8_t* frame, int length, DataTable& table);
+    int serveEncapsulatedInterface(std::uint8_t* frame, int length);
+    int dispatch(std::uint8_t* frame, int length, DataTable& table);
+
     TickSource tickSource = &platform::tickMs;
 };
 
