@@ -107,6 +107,10 @@ TEST_F(DeviceIdentification, GapsSkipToExtendedOrEndTheListing) {
     EXPECT_EQ(reply.bytes[4], 0x83);
     EXPECT_EQ(reply.bytes[7], 5);
     EXPECT_EQ(reply.length, 8 + 5 * 2 + 1 + 2 + 3 + 1 + 2);
+
+    // A gap below 127 skips to 128; a gap from 127 on ends the listing.
+    EXPECT_EQ(listed(run(readDeviceId(3, 100))), (std::vector<std::pair<int, int>>{{128, 1}, {129, 2}}));
+    expectException(readDeviceId(3, 127), 2);
 }
 
 TEST_F(DeviceIdentification, StreamsStartAtTheRequestedObject) {
