@@ -261,6 +261,33 @@ MBSLAVE_API void mbusSlave_resetTotalCounter(MbusSlaveHandle *handle);
  * Functions: serial handles (RTU, ASCII)
  * ------------------------------------------------------------------------ */
 
+/**
+ * Starts the server on a serial port. portName is UTF-16 text: "COMn" or
+ * "COMn:" (n = 1..99999) names /dev/ttyS<n-1>, any other name is a device
+ * path ("/dev/ttyUSB0"). baudRate: any rate the device takes; dataBits 7 or
+ * 8 (RTU: 8); stopBits 1 or 2; parity PARITY_NONE, PARITY_ODD or
+ * PARITY_EVEN. The port is opened exclusively; its own settings come back
+ * when the server stops. Checks in this order: MB_ERR_ILLEGAL_STATE while
+ * started, MB_ERR_NO_DATA_TABLE without any callbacks,
+ * MB_ERR_SLAVE_ADDRESS_ZERO with callbacks for address 0 (the broadcast
+ * address), MB_ERR_ILLEGAL_ARGUMENT for the data bits,
+ * MB_ERR_SERIAL_PORT_ALREADY_OPEN when another holder has the port,
+ * MB_ERR_PORT_OPEN when it cannot be opened, MB_ERR_ILLEGAL_ARGUMENT when
+ * the device refuses the settings. On an IP handle it starts the IP server
+ * on every local address instead.
+ */
+MBSLAVE_API int mbusSlave_startupSerialServer(MbusSlaveHandle *handle, const MbWideChar *portName,
+                                              int baudRate, int dataBits, int stopBits, int parity);
+
+/**
+ * RS-485 mode: RTS switches the transmitter on just before each reply and
+ * off delay ms after its last character has left (turnaround delay); RTS is
+ * off while the node listens. delay 1..100000 switches the mode on, 0 off.
+ * Returns MB_ERR_ILLEGAL_ARGUMENT above 100000, then MB_ERR_ILLEGAL_STATE
+ * while started (the setting applies from the next start-up).
+ */
+MBSLAVE_API int mbusSlave_enableRs485Mode(MbusSlaveHandle *handle, uint32_t delay);
+
 /* ------------------------------------------------------------------------
  * Functions: IP handles (TCP, RTU over TCP, UDP)
  * ------------------------------------------------------------------------ */

@@ -38,6 +38,10 @@ public:
     virtual int serverLoop() = 0;
     virtual void shutdownServer() = 0;
     virtual bool isStarted() const = 0;
+    // Start-up without arguments, the entry that the serial start-up of the
+    // C interface reaches on a handle of another kind: IP servers start on
+    // every local address; every other kind refuses.
+    virtual int startupServer() { return MB_ERR_ILLEGAL_STATE; }
 
     // Installs a table for one slave address (0..255) or all (-1) and
     // restarts the master time-out timers concerned. Null removes a table.

@@ -1,0 +1,299 @@
+#include "platform/serial_device_posix.hpp"
+
+// The kernel's termios2 interface (arbitrary baud rates through BOTHER). It
+// replaces <termios.h>, whose struct termios has the same name.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace mbslave::platform {
+namespace {
+
+static_assert(sizeof(termios2) <= PosixSerialDevice::kSettingsRecordSize,
+              "saved settings record too small for termios2");
+static_assert(alignof(termios2) <= 8, "saved settings record under-aligned");
+
+struct StandardRate {
+    std::int32_t rate;
+    unsigned code;
+};
+
+// The rates with their own Bnnn code; every other rate goes through BOTHER.
+constexpr StandardRate kStandardRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+unsigned baudCode(std::int32_t rate) noexcept {
+    for (const StandardRate& standard : kStandardRates) {
+        if (standard.rate == rate) return standard.code;
+    }
+    return BOTHER;
+}
+
+// The output rate a termios2 record carries. Kernels fill c_ospeed for Bnnn
+// codes too; the table covers those that leave it 0.
+std::int64_t outputRate(const termios2& settings) noexcept {
+    if (settings.c_ospeed != 0) return settings.c_ospeed;
+    const unsigned code = settings.c_cflag & CBAUD;
+    for (const StandardRate& standard : kStandardRates) {
+        if (standard.code == code) return standard.rate;
+    }
+    return 0;
+}
+
+// A driver may set the nearest rate its clock divider reaches; like the
+// kernel's own matching of Bnnn codes, up to 2 % off counts as taken.
+bool rateMatches(std::int64_t actual, std::int64_t wanted) noexcept {
+    return std::llabs(actual - wanted) * 50 <= wanted;
+}
+
+// Raw mode as cfmakeraw makes it, with the receiver on and modem status
+// lines ignored; no software flow control, no input or output processing.
+void makeRaw(termios2& settings) noexcept {
+    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                               ICRNL | IXON | IXOFF | IXANY | INPCK);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    settings.c_cflag |= CLOCAL | CREAD;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+}
+
+void setFormat(termios2& settings, const LineSettings& line) noexcept {
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    settings.c_cflag |= line.dataBits == 7 ? CS7 : CS8;
+    if (line.stopBits == 2) settings.c_cflag |= CSTOPB;
+    if (line.parity != Parity::none) settings.c_cflag |= PARENB;
+    if (line.parity == Parity::odd) settings.c_cflag |= PARODD;
+    // RTS toggling around transmissions is the driver's RS-485 mode, set up
+    // with the device; termios only knows the RTS/CTS handshake.
+    if (line.flowControl == FlowControl::rtsCts) settings.c_cflag |= CRTSCTS;
+}
+
+void setRate(termios2& settings, std::int32_t rate) noexcept {
+    const unsigned code = baudCode(rate);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    settings.c_cflag |= code | (code << IBSHIFT);
+    settings.c_ispeed = static_cast<speed_t>(rate);
+    settings.c_ospeed = static_cast<speed_t>(rate);
+}
+
+// Whether the device took what was asked: the format bits and the rate.
+bool settingsTaken(const termios2& applied, const termios2& wanted) noexcept {
+    constexpr tcflag_t kFormatBits = CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS | CLOCAL | CREAD;
+    if ((applied.c_cflag & kFormatBits) != (wanted.c_cflag & kFormatBits)) return false;
+    if ((applied.c_cflag & CBAUD) == B0) return false;
+    return rateMatches(outputRate(applied), wanted.c_ospeed);
+}
+
+DeviceResult openFailure(int error) noexcept {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return DeviceResult::noSuchDevice;
+        case EBUSY:
+        case EACCES:
+        case EWOULDBLOCK:
+            return DeviceResult::busy;
+        default:
+            return DeviceResult::ioError;
+    }
+}
+
+std::int64_t monotonicNs() noexcept {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+timespec toTimespec(std::int64_t nanoseconds) noexcept {
+    return timespec{static_cast<time_t>(nanoseconds / 1000000000),
+                    static_cast<long>(nanoseconds % 1000000000)};
+}
+
+}  // namespace
+
+DeviceResult PosixSerialDevice::open(const char* path) noexcept {
+    close();
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return openFailure(errno);
+    // The lock decides who holds the device (also among root processes,
+    // whom TIOCEXCL does not stop); exclusive mode is set only once the lock
+    // is ours, so a refused open leaves the holder's mode alone.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return openFailure(error);
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {  // ENOTTY: not a terminal
+        flock(fd, LOCK_UN);
+        ::close(fd);
+        return DeviceResult::ioError;
+    }
+    fd_ = fd;
+    settingsSaved_ = false;
+    receivedStart_ = receivedEnd_ = 0;
+    return DeviceResult::ok;
+}
+
+void PosixSerialDevice::close() noexcept {
+    if (fd_ < 0) return;
+    // Exclusive mode and lock go first, so that the device is free the
+    // moment the descriptor is gone.
+    ioctl(fd_, TIOCNXCL);
+    flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+    settingsSaved_ = false;
+    receivedStart_ = receivedEnd_ = 0;
+}
+
+DeviceResult PosixSerialDevice::saveSettings() noexcept {
+    termios2 current{};
+    if (ioctl(fd_, TCGETS2, &current) != 0) return DeviceResult::ioError;
+    std::memcpy(savedSettings_, &current, sizeof current);
+    settingsSaved_ = true;
+    return DeviceResult::ok;
+}
+
+DeviceResult PosixSerialDevice::restoreSettings() noexcept {
+    if (!settingsSaved_) return DeviceResult::ioError;
+    termios2 saved{};
+    std::memcpy(&saved, savedSettings_, sizeof saved);
+    return ioctl(fd_, TCSETS2, &saved) == 0 ? DeviceResult::ok : DeviceResult::ioError;
+}
+
+DeviceResult PosixSerialDevice::applyLineSettings(const LineSettings& line) noexcept {
+    termios2 previous{};
+    if (ioctl(fd_, TCGETS2, &previous) != 0) return DeviceResult::ioError;
+    // 0 would hang the line up, and no line runs at a negative rate.
+    if (line.baudRate <= 0) return DeviceResult::refused;
+
+    termios2 wanted = previous;
+    makeRaw(wanted);
+    setFormat(wanted, line);
+    setRate(wanted, line.baudRate);
+    if (ioctl(fd_, TCSETS2, &wanted) != 0) return DeviceResult::refused;
+
+    // A driver takes what it can and reports success; only the read-back
+    // tells whether it took everything. If not, the old settings go back.
+    termios2 applied{};
+    if (ioctl(fd_, TCGETS2, &applied) != 0 || !settingsTaken(applied, wanted)) {
+        ioctl(fd_, TCSETS2, &previous);
+        return DeviceResult::refused;
+    }
+    return DeviceResult::ok;
+}
+
+DeviceResult PosixSerialDevice::readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept {
+    if (receivedStart_ == receivedEnd_) {
+        const DeviceResult result = fillReceiveBuffer(timeoutUs);
+        if (result != DeviceResult::ok) return result;
+    }
+    byte = received_[receivedStart_++];
+    return DeviceResult::ok;
+}
+
+DeviceResult PosixSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexcept {
+    const bool unlimited = timeoutUs == 0;
+    const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(timeoutUs) * 1000;
+    for (;;) {
+        timespec wait{};
+        if (!unlimited) {
+            const std::int64_t left = deadline - monotonicNs();
+            if (left <= 0) return DeviceResult::timeout;
+            wait = toTimespec(left);
+        }
+        pollfd device{fd_, POLLIN, 0};
+        const int ready = ppoll(&device, 1, unlimited ? nullptr : &wait, nullptr);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return DeviceResult::ioError;
+        }
+        if (ready == 0) return DeviceResult::timeout;
+        if ((device.revents & POLLNVAL) != 0) return DeviceResult::ioError;
+
+        const ssize_t count = ::read(fd_, received_, sizeof received_);
+        if (count > 0) {
+            receivedStart_ = 0;
+            receivedEnd_ = static_cast<std::size_t>(count);
+            return DeviceResult::ok;
+        }
+        // End of file on a tty: the device hung up.
+        if (count == 0) return DeviceResult::ioError;
+        const bool onlyReadable = (device.revents & (POLLHUP | POLLERR)) == 0;
+        if ((errno == EAGAIN || errno == EINTR) && onlyReadable) continue;
+        return DeviceResult::ioError;
+    }
+}
+
+DeviceResult PosixSerialDevice::write(const std::uint8_t* data, int length,
+                                      std::uint32_t timeoutMs) noexcept {
+    const bool unlimited = timeoutMs == 0;
+    const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(timeoutMs) * 1000000;
+    int written = 0;
+    while (written < length) {
+        const ssize_t count = ::write(fd_, data + written, static_cast<std::size_t>(length - written));
+        if (count > 0) {
+            written += static_cast<int>(count);
+            continue;
+        }
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0 && errno != EAGAIN) return DeviceResult::ioError;
+
+        // The output queue is full: wait for room until the deadline.
+        int waitMs = -1;
+        if (!unlimited) {
+            const std::int64_t left = deadline - monotonicNs();
+            if (left <= 0) return DeviceResult::timeout;
+            waitMs = static_cast<int>((left + 999999) / 1000000);
+        }
+        pollfd device{fd_, POLLOUT, 0};
+        const int ready = poll(&device, 1, waitMs);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return DeviceResult::ioError;
+        }
+        if (ready == 0) return DeviceResult::timeout;
+        if ((device.revents & POLLOUT) == 0) return DeviceResult::ioError;
+    }
+    return DeviceResult::ok;
+}
+
+DeviceResult PosixSerialDevice::drain() noexcept {
+    // TCSBRK with a nonzero argument is tcdrain.
+    while (ioctl(fd_, TCSBRK, 1) != 0) {
+        if (errno != EINTR) return DeviceResult::ioError;
+    }
+    return DeviceResult::ok;
+}
+
+DeviceResult PosixSerialDevice::purge() noexcept {
+    receivedStart_ = receivedEnd_ = 0;
+    // TCFLSH is tcflush.
+    return ioctl(fd_, TCFLSH, TCIOFLUSH) == 0 ? DeviceResult::ok : DeviceResult::ioError;
+}
+
+DeviceResult PosixSerialDevice::setRts(bool asserted) noexcept {
+    int rts = TIOCM_RTS;
+    const int result = ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &rts);
+    return result == 0 ? DeviceResult::ok : DeviceResult::ioError;
+}
+
+}  // namespace mbslave::platform

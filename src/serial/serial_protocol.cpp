@@ -1,0 +1,78 @@
+#include "serial/serial_protocol.hpp"
+
+#include <utility>
+
+#include "engine/timer.hpp"
+#include "serial/wide_text.hpp"
+
+namespace mbslave {
+
+SerialProtocol::~SerialProtocol() {
+    port.close();
+    clearActivity();
+}
+
+void SerialProtocol::shutdownServer() {
+    port.close();
+    clearActivity();
+}
+
+int SerialProtocol::startupSerialServer(const MbWideChar* portName, int baudRate, int dataBits,
+                                        int stopBits, int parity) {
+    // A running server keeps its port name: peerName points to it.
+    if (isStarted()) return MB_ERR_ILLEGAL_STATE;
+    portName_ = toUtf8(portName);
+    // Without memory for the copy the name is empty, which names no port.
+    const char* name = portName_ != nullptr ? portName_.get() : "";
+    return startupSerial(name, baudRate, dataBits, stopBits, parity);
+}
+
+int SerialProtocol::startupSerial(const char* portName, int baudRate, int dataBits, int stopBits,
+                                  int parity) {
+    requestInfo.peerName = portName;
+    if (isStarted()) return MB_ERR_ILLEGAL_STATE;
+    if (noDataTableConfigured()) return MB_ERR_NO_DATA_TABLE;
+    // Address 0 is the broadcast address on a serial line.
+    if (dataTables[kBroadcastAddress] != nullptr) return MB_ERR_SLAVE_ADDRESS_ZERO;
+    if (dataBits != 7 && dataBits != 8) return MB_ERR_ILLEGAL_ARGUMENT;
+
+    const int opened = port.open(portName);
+    if (opened == SER_ERR_PORT_BUSY) return MB_ERR_SERIAL_PORT_ALREADY_OPEN;
+    if (opened != 0) return MB_ERR_PORT_OPEN;
+    if (port.configure(baudRate, dataBits, stopBits, parity, HANDSHAKE_NONE) != 0) {
+        port.close();  // the device gets its own settings back
+        return MB_ERR_ILLEGAL_ARGUMENT;
+    }
+    // Idle level of RTS: an RS-485 node listens with its transmitter off;
+    // otherwise RTS stays asserted while the server runs.
+    if (rs485Mode != 0) {
+        port.clearRts();
+    } else {
+        port.setRts();
+    }
+    return MB_OK;
+}
+
+int SerialProtocol::enableRs485Mode(std::uint32_t delay) noexcept {
+    if (delay > kMaxRs485Delay) return MB_ERR_ILLEGAL_ARGUMENT;
+    if (isStarted()) return MB_ERR_ILLEGAL_STATE;
+    rs485Delay = delay;
+    rs485Mode = delay != 0 ? 1 : 0;
+    return MB_OK;
+}
+
+int SerialProtocol::transmitReply(const std::uint8_t* frame, int length) {
+    port.purge();  // input that came meanwhile and left-over output go
+    waitForLineSilence();
+    if (rs485Mode != 0) port.setRts();  // transmitter on
+    const int written = port.write(frame, length, timeOut);
+    port.drain();
+    if (rs485Mode != 0) {
+        sleepMs(rs485Delay);
+        port.clearRts();  // back to listening, whether the write went out or not
+    }
+    if (written == 0) return MB_OK;
+    return written == SER_ERR_TIMEOUT ? MB_ERR_SEND_TIMEOUT : MB_ERR_IO;
+}
+
+}  // namespace mbslave

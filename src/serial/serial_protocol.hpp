@@ -1,0 +1,66 @@
+// Base of the serial-line slaves (RTU, ASCII): the owned serial port,
+// start-up with its checks, shutdown, RS-485 mode with its RTS discipline,
+// and the procedure that puts a reply frame on the line. The framings and
+// their server loops are the derived classes' work.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/slave_protocol.hpp"
+#include "mbslave.h"
+#include "platform/serial_device.hpp"
+#include "serial/serial_port.hpp"
+
+namespace mbslave {
+
+constexpr std::uint32_t kMaxRs485Delay = 100000;
+
+class SerialProtocol : public SlaveProtocol {
+public:
+    SerialProtocol() noexcept = default;
+    // Closes the port (the device gets its own settings back).
+    ~SerialProtocol() override;
+
+    // Closes the port; the connection status drops to 0 at once.
+    void shutdownServer() override;
+    bool isStarted() const override { return port.isOpen(); }
+
+    // Start-up with a UTF-16 port name; its UTF-8 copy stays with the object
+    // as the request context's peerName. An error code.
+    virtual int startupSerialServer(const MbWideChar* portName, int baudRate, int dataBits,
+                                    int stopBits, int parity);
+    // RS-485 turnaround delay in ms (0..100000); 0 switches RS-485 mode off.
+    // Applies from the next start-up. Range checked before the started state.
+    virtual int enableRs485Mode(std::uint32_t delay) noexcept;
+
+    // Puts another serial device behind the port (tests, fuzzers); null goes
+    // back to the system's device. Meant for a stopped server: a started one
+    // loses its port.
+    void attachSerialDevice(platform::SerialDevice* device) noexcept { port.attachDevice(device); }
+
+protected:
+    // Start-up with an 8-bit port name that outlives the server (peerName
+    // points to it); does the checks, opens and configures the port.
+    virtual int startupSerial(const char* portName, int baudRate, int dataBits, int stopBits,
+                              int parity);
+
+    // Puts a complete frame (checksum included) on the line: purge, the
+    // framing's wait for silence, RTS on in RS-485 mode, write within the
+    // protocol time-out, drain, turnaround delay, RTS off (also after a
+    // failed write). MB_OK, MB_ERR_SEND_TIMEOUT or MB_ERR_IO.
+    int transmitReply(const std::uint8_t* frame, int length);
+
+    // Runs between the purge and the transmission of a reply; RTU framing
+    // waits here until the line has been silent for one silent interval.
+    virtual void waitForLineSilence() {}
+
+    SerialPort port;
+    std::int32_t rs485Mode = 0;
+    std::uint32_t rs485Delay = 0;
+
+private:
+    std::unique_ptr<char[]> portName_;
+};
+
+}  // namespace mbslave
