@@ -1,6 +1,5 @@
 #include "serial/serial_port.hpp"
 
-#include "mbslave.h"
 #include "platform/serial_port_name.hpp"
 
 namespace mbslave {

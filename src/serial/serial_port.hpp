@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "mbslave.h"  // PARITY_ values
 #include "platform/serial_device.hpp"
 #include "platform/serial_device_posix.hpp"
 

@@ -1,0 +1,178 @@
+// SerialPort against a recording fake device: call order, result mapping
+// and failures that a pseudo-terminal does not produce.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "serial/serial_port.hpp"
+#include "support/fake_serial_device.hpp"
+
+namespace mbslave {
+namespace {
+
+using platform::DeviceResult;
+using test::FakeSerialDevice;
+using Call = FakeSerialDevice::Call;
+
+TEST(SerialPortFake, OpenMapsTheNameSavesSettingsPurgesAndAppliesDefaults) {
+    FakeSerialDevice device;
+    SerialPort port;
+    port.attachDevice(&device);
+    ASSERT_EQ(port.open("com2:"), 0);
+    EXPECT_EQ(device.openedPath, "/dev/ttyS1");
+    EXPECT_EQ(device.calls(), (std::vector<Call>{Call::open, Call::saveSettings, Call::purge,
+                                                 Call::applyLineSettings}));
+    ASSERT_EQ(device.appliedSettings.size(), 1u);
+    const platform::LineSettings& defaults = device.appliedSettings[0];
+    EXPECT_EQ(defaults.baudRate, 9600);
+    EXPECT_EQ(defaults.dataBits, 8);
+    EXPECT_EQ(defaults.stopBits, 1);
+    EXPECT_EQ(defaults.parity, platform::Parity::none);
+    EXPECT_EQ(defaults.flowControl, platform::FlowControl::none);
+
+    device.events.clear();
+    port.close();
+    EXPECT_EQ(device.calls(), (std::vector<Call>{Call::purge, Call::restoreSettings, Call::close}));
+}
+
+TEST(SerialPortFake, OpenFailuresMapToPortResults) {
+    struct Case {
+        DeviceResult open, save, apply;
+        int expected;
+        bool restoredAndClosed;
+    };
+    const Case cases[] = {
+        {DeviceResult::noSuchDevice, DeviceResult::ok, DeviceResult::ok, SER_ERR_NO_SUCH_PORT, false},
+        {DeviceResult::busy, DeviceResult::ok, DeviceResult::ok, SER_ERR_PORT_BUSY, false},
+        {DeviceResult::ioError, DeviceResult::ok, DeviceResult::ok, SER_ERR_IO, false},
+        {DeviceResult::ok, DeviceResult::ioError, DeviceResult::ok, SER_ERR_IO, false},
+        {DeviceResult::ok, DeviceResult::ok, DeviceResult::refused, SER_ERR_PARAMETER, true},
+        {DeviceResult::ok, DeviceResult::ok, DeviceResult::ioError, SER_ERR_IO, true},
+    };
+    for (const Case& c : cases) {
+        FakeSerialDevice device;
+        device.openResult = c.open;
+        device.saveResult = c.save;
+        device.applyResult = c.apply;
+        SerialPort port;
+        port.attachDevice(&device);
+        EXPECT_EQ(port.open("/dev/ttyX"), c.expected);
+        EXPECT_FALSE(port.isOpen());
+        EXPECT_EQ(device.count(Call::restoreSettings), c.restoredAndClosed ? 1 : 0);
+        // Whatever was opened is closed again.
+        EXPECT_EQ(device.count(Call::close), c.open == DeviceResult::ok ? 1 : 0);
+    }
+}
+
+TEST(SerialPortFake, AnEmptyNameNeverReachesTheDevice) {
+    FakeSerialDevice device;
+    SerialPort port;
+    port.attachDevice(&device);
+    EXPECT_EQ(port.open(""), SER_ERR_NO_SUCH_PORT);
+    EXPECT_TRUE(device.events.empty());
+}
+
+TEST(SerialPortFake, ConfigureHandsTheValuesOverAndKeepsThemOnlyWhenTaken) {
+    FakeSerialDevice device;
+    SerialPort port;
+    port.attachDevice(&device);
+    ASSERT_EQ(port.open("/dev/ttyX"), 0);
+    ASSERT_EQ(port.configure(76800, 7, 2, PARITY_ODD, HANDSHAKE_RTS_TOGGLE), 0);
+    const platform::LineSettings& applied = device.appliedSettings.back();
+    EXPECT_EQ(applied.baudRate, 76800);
+    EXPECT_EQ(applied.dataBits, 7);
+    EXPECT_EQ(applied.stopBits, 2);
+    EXPECT_EQ(applied.parity, platform::Parity::odd);
+    EXPECT_EQ(applied.flowControl, platform::FlowControl::rtsToggle);
+    EXPECT_EQ(port.baudRate(), 76800);
+    EXPECT_EQ(port.handshake(), HANDSHAKE_RTS_TOGGLE);
+
+    device.applyResult = DeviceResult::refused;
+    EXPECT_EQ(port.configure(1234567, 8, 1, PARITY_EVEN, HANDSHAKE_NONE), SER_ERR_PARAMETER);
+    device.applyResult = DeviceResult::ioError;
+    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_EVEN, HANDSHAKE_NONE), SER_ERR_IO);
+    EXPECT_EQ(port.baudRate(), 76800);
+    EXPECT_EQ(port.handshake(), HANDSHAKE_RTS_TOGGLE);
+
+    // Values outside their sets never reach the device.
+    const int applies = device.count(Call::applyLineSettings);
+    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_EVEN, 7), SER_ERR_PARAMETER);
+    EXPECT_EQ(device.count(Call::applyLineSettings), applies);
+}
+
+TEST(SerialPortFake, HardwareHandshakeRefusesRtsAndDrain) {
+    for (int handshake : {HANDSHAKE_RTS_CTS, HANDSHAKE_RTS_TOGGLE}) {
+        FakeSerialDevice device;
+        SerialPort port;
+        port.attachDevice(&device);
+        ASSERT_EQ(port.open("/dev/ttyX"), 0);
+        ASSERT_EQ(port.configure(9600, 8, 1, PARITY_NONE, handshake), 0);
+        EXPECT_EQ(port.setRts(), SER_ERR_HANDSHAKE);
+        EXPECT_EQ(port.clearRts(), SER_ERR_HANDSHAKE);
+        EXPECT_EQ(port.drain(), SER_ERR_HANDSHAKE);
+        EXPECT_EQ(port.purge(), 0);
+        EXPECT_EQ(device.count(Call::rtsOn) + device.count(Call::rtsOff) + device.count(Call::drain), 0);
+    }
+}
+
+TEST(SerialPortFake, TransfersMapDeviceResults) {
+    struct Case {
+        DeviceResult device;
+        int expected;
+    };
+    const Case cases[] = {{DeviceResult::ok, 0},
+                          {DeviceResult::timeout, SER_ERR_TIMEOUT},
+                          {DeviceResult::ioError, SER_ERR_IO},
+                          {DeviceResult::refused, SER_ERR_IO}};
+    for (const Case& c : cases) {
+        FakeSerialDevice device;
+        SerialPort port;
+        port.attachDevice(&device);
+        ASSERT_EQ(port.open("/dev/ttyX"), 0);
+        device.writeResult = c.device;
+        device.endOfInput = c.device;
+        device.drainResult = c.device == DeviceResult::ok ? DeviceResult::ok : DeviceResult::ioError;
+        device.rtsResult = device.drainResult;
+        device.purgeResult = device.drainResult;
+        const std::uint8_t frame[3] = {1, 2, 3};
+        std::uint8_t byte = 0;
+        EXPECT_EQ(port.write(frame, 3, 250), c.expected);
+        EXPECT_EQ(device.writeTimeouts.back(), 250u);
+        if (c.device != DeviceResult::ok) {
+            EXPECT_EQ(port.readByte(&byte, 4583), c.expected);
+        }
+        const int lineResult = c.device == DeviceResult::ok ? 0 : SER_ERR_IO;
+        EXPECT_EQ(port.drain(), lineResult);
+        EXPECT_EQ(port.purge(), lineResult);
+        EXPECT_EQ(port.setRts(), lineResult);
+        EXPECT_EQ(port.clearRts(), lineResult);
+    }
+}
+
+TEST(SerialPortFake, ReadsPassTheMicrosecondTimeOutUnchanged) {
+    FakeSerialDevice device;
+    SerialPort port;
+    port.attachDevice(&device);
+    ASSERT_EQ(port.open("/dev/ttyX"), 0);
+    device.queue({0xAB, FakeSerialDevice::kSilence});
+    std::uint8_t byte = 0;
+    EXPECT_EQ(port.readByte(&byte, 0), 0);
+    EXPECT_EQ(byte, 0xAB);
+    EXPECT_EQ(port.readByte(&byte, 1001), SER_ERR_TIMEOUT);
+    EXPECT_EQ(device.readTimeouts, (std::vector<std::uint32_t>{0, 1001}));
+}
+
+TEST(SerialPortFake, AttachingADeviceClosesTheOpenOne) {
+    FakeSerialDevice first;
+    FakeSerialDevice second;
+    SerialPort port;
+    port.attachDevice(&first);
+    ASSERT_EQ(port.open("/dev/ttyX"), 0);
+    port.attachDevice(&second);
+    EXPECT_FALSE(first.isOpen());
+    EXPECT_EQ(first.count(Call::restoreSettings), 1);
+    EXPECT_FALSE(port.isOpen());
+}
+
+}  // namespace
+}  // namespace mbslave

@@ -1,0 +1,355 @@
+// SerialPort on pseudo-terminal pairs: the real device path of the library.
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "pty_pair.hpp"
+#include "serial/serial_port.hpp"
+
+namespace mbslave {
+namespace {
+
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+using test::openDescriptorCount;
+using test::PtyPair;
+
+// Generous upper bound for anything that should be prompt: a loaded CI
+// machine must not make these tests fail.
+constexpr auto kPrompt = milliseconds(50);
+
+TEST(SerialPortPty, OpenAppliesRawDefaultsAndCloseRestoresTheDeviceSettings) {
+    PtyPair pty;
+    const test::TtySettings before = pty.slaveSettings();
+    const int descriptors = openDescriptorCount();
+    {
+        SerialPort port;
+        ASSERT_EQ(port.open(pty.slaveName()), 0);
+        EXPECT_TRUE(port.isOpen());
+        EXPECT_EQ(port.baudRate(), 9600);
+        EXPECT_EQ(port.handshake(), HANDSHAKE_NONE);
+        const test::TtySettings opened = pty.slaveSettings();
+        EXPECT_EQ(opened.ospeed, B9600);
+        EXPECT_EQ(opened.cflag & CSIZE, static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(opened.cflag & (CSTOPB | PARENB | CRTSCTS), 0u);
+        EXPECT_NE(opened.cflag & CLOCAL, 0u);
+        EXPECT_EQ(opened.lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(opened.oflag & OPOST, 0u);
+
+        ASSERT_EQ(port.configure(19200, 8, 2, PARITY_NONE, HANDSHAKE_NONE), 0);
+        const test::TtySettings configured = pty.slaveSettings();
+        EXPECT_EQ(configured.ospeed, B19200);
+        EXPECT_EQ(configured.cflag & CSTOPB, static_cast<tcflag_t>(CSTOPB));
+        ASSERT_EQ(port.configure(4800, 8, 1, PARITY_NONE, HANDSHAKE_RTS_CTS), 0);
+        EXPECT_EQ(pty.slaveSettings().ospeed, B4800);
+        EXPECT_EQ(pty.slaveSettings().cflag & (CSTOPB | CRTSCTS), static_cast<tcflag_t>(CRTSCTS));
+        EXPECT_EQ(port.handshake(), HANDSHAKE_RTS_CTS);
+
+        port.close();
+        EXPECT_FALSE(port.isOpen());
+        EXPECT_EQ(pty.slaveSettings(), before);
+        port.close();  // closing a closed port does nothing
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+TEST(SerialPortPty, DestructorClosesAndRestores) {
+    PtyPair pty;
+    const test::TtySettings before = pty.slaveSettings();
+    {
+        SerialPort port;
+        ASSERT_EQ(port.open(pty.slaveName()), 0);
+        ASSERT_EQ(port.configure(115200, 8, 2, PARITY_NONE, HANDSHAKE_NONE), 0);
+    }
+    EXPECT_EQ(pty.slaveSettings(), before);
+    SerialPort again;
+    EXPECT_EQ(again.open(pty.slaveName()), 0);
+}
+
+TEST(SerialPortPty, RatesWithoutTheirOwnCodeWork) {
+    PtyPair pty;
+    const test::TtySettings before = pty.slaveSettings();
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    for (std::int32_t rate : {12345, 250000, 31250, 9600, 7}) {
+        EXPECT_EQ(port.configure(rate, 8, 1, PARITY_NONE, HANDSHAKE_NONE), 0) << rate;
+        EXPECT_EQ(port.baudRate(), rate);
+    }
+    ASSERT_EQ(port.configure(12345, 8, 1, PARITY_NONE, HANDSHAKE_NONE), 0);
+    port.close();
+    EXPECT_EQ(pty.slaveSettings(), before);
+}
+
+TEST(SerialPortPty, OpenFailuresReportTheReasonAndLeakNothing) {
+    struct Case {
+        const char* name;
+        int expected;
+    };
+    const Case cases[] = {
+        {"", SER_ERR_NO_SUCH_PORT},
+        {"/dev/no-such-serial-device", SER_ERR_NO_SUCH_PORT},
+        {"/nonexistent-dir/ttyS0", SER_ERR_NO_SUCH_PORT},
+        {"/dev/null", SER_ERR_IO},  // not a terminal
+        {"/proc", SER_ERR_IO},      // a directory
+    };
+    const int descriptors = openDescriptorCount();
+    for (const Case& c : cases) {
+        SerialPort port;
+        EXPECT_EQ(port.open(c.name), c.expected) << c.name;
+        EXPECT_FALSE(port.isOpen()) << c.name;
+    }
+    SerialPort port;
+    EXPECT_EQ(port.open(nullptr), SER_ERR_NO_SUCH_PORT);
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+TEST(SerialPortPty, APortHeldByAnotherOpenIsBusyUntilReleased) {
+    PtyPair pty;
+    const int descriptors = openDescriptorCount();
+    SerialPort holder;
+    ASSERT_EQ(holder.open(pty.slaveName()), 0);
+    const test::TtySettings held = pty.slaveSettings();
+
+    SerialPort second;
+    EXPECT_EQ(second.open(pty.slaveName()), SER_ERR_PORT_BUSY);
+    EXPECT_FALSE(second.isOpen());
+    // The refused open left the holder's exclusive use in place.
+    EXPECT_EQ(second.open(pty.slaveName()), SER_ERR_PORT_BUSY);
+    EXPECT_EQ(pty.slaveSettings(), held);
+    pty.send({0x42});
+    std::uint8_t byte = 0;
+    EXPECT_EQ(holder.readByte(&byte, 1000000), 0);  // the holder still has the line
+    EXPECT_EQ(byte, 0x42);
+
+    holder.close();
+    EXPECT_EQ(second.open(pty.slaveName()), 0);
+    second.close();
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+TEST(SerialPortPty, ALockHeldByAnotherProgramMakesThePortBusy) {
+    PtyPair pty;
+    const int other = ::open(pty.slaveName(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    SerialPort port;
+    EXPECT_EQ(port.open(pty.slaveName()), SER_ERR_PORT_BUSY);
+    ::close(other);
+    EXPECT_EQ(port.open(pty.slaveName()), 0);
+}
+
+TEST(SerialPortPty, OpeningAnotherPortClosesTheFirst) {
+    PtyPair first;
+    PtyPair second;
+    const test::TtySettings firstBefore = first.slaveSettings();
+    SerialPort port;
+    ASSERT_EQ(port.open(first.slaveName()), 0);
+    ASSERT_EQ(port.configure(38400, 8, 2, PARITY_NONE, HANDSHAKE_NONE), 0);
+    ASSERT_EQ(port.open(second.slaveName()), 0);
+    EXPECT_EQ(first.slaveSettings(), firstBefore);
+    SerialPort other;
+    EXPECT_EQ(other.open(first.slaveName()), 0);
+}
+
+TEST(SerialPortPty, RefusedSettingsLeaveTheDeviceAsItWas) {
+    struct Case {
+        std::int32_t baudRate, dataBits, stopBits, parity, handshake;
+    };
+    const Case cases[] = {
+        {9600, 9, 1, PARITY_NONE, HANDSHAKE_NONE},  {9600, 6, 1, PARITY_NONE, HANDSHAKE_NONE},
+        {9600, 8, 3, PARITY_NONE, HANDSHAKE_NONE},  {9600, 8, 0, PARITY_NONE, HANDSHAKE_NONE},
+        {9600, 8, 1, 3, HANDSHAKE_NONE},            {9600, 8, 1, -1, HANDSHAKE_NONE},
+        {9600, 8, 1, PARITY_NONE, 3},               {9600, 8, 1, PARITY_NONE, -1},
+        {0, 8, 1, PARITY_NONE, HANDSHAKE_NONE},     {-9600, 8, 1, PARITY_NONE, HANDSHAKE_NONE},
+    };
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    ASSERT_EQ(port.configure(19200, 8, 2, PARITY_NONE, HANDSHAKE_NONE), 0);
+    const test::TtySettings configured = pty.slaveSettings();
+    for (const Case& c : cases) {
+        EXPECT_EQ(port.configure(c.baudRate, c.dataBits, c.stopBits, c.parity, c.handshake),
+                  SER_ERR_PARAMETER)
+            << c.baudRate << " " << c.dataBits << " " << c.stopBits << " " << c.parity << " "
+            << c.handshake;
+        EXPECT_EQ(pty.slaveSettings(), configured);
+        EXPECT_EQ(port.baudRate(), 19200);
+        EXPECT_EQ(port.handshake(), HANDSHAKE_NONE);
+    }
+}
+
+// A pty always runs 8 data bits without parity: it takes the request,
+// reports success and keeps its own format. The read-back catches that, and
+// the rate and stop bits that came with the request are rolled back.
+TEST(SerialPortPty, SettingsTheDeviceSilentlyIgnoresAreRefusedAndRolledBack) {
+    struct Case {
+        std::int32_t dataBits, parity;
+    };
+    const Case cases[] = {{7, PARITY_NONE}, {8, PARITY_EVEN}, {8, PARITY_ODD}, {7, PARITY_ODD}};
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    ASSERT_EQ(port.configure(19200, 8, 1, PARITY_NONE, HANDSHAKE_NONE), 0);
+    const test::TtySettings configured = pty.slaveSettings();
+    for (const Case& c : cases) {
+        EXPECT_EQ(port.configure(38400, c.dataBits, 2, c.parity, HANDSHAKE_NONE), SER_ERR_PARAMETER)
+            << c.dataBits << " " << c.parity;
+        EXPECT_EQ(pty.slaveSettings(), configured);
+        EXPECT_EQ(port.baudRate(), 19200);
+    }
+}
+
+TEST(SerialPortPty, EveryOperationOnAClosedPortIsRefused) {
+    SerialPort port;
+    std::uint8_t byte = 0;
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_NONE, HANDSHAKE_NONE), SER_ERR_NOT_OPEN);
+    EXPECT_EQ(port.readByte(&byte, 1000), SER_ERR_NOT_OPEN);
+    EXPECT_EQ(port.write(&byte, 1, 10), SER_ERR_NOT_OPEN);
+    EXPECT_EQ(port.purge(), SER_ERR_NOT_OPEN);
+    EXPECT_EQ(port.drain(), SER_ERR_NOT_OPEN);
+    EXPECT_EQ(port.setRts(), SER_ERR_NOT_OPEN);
+    EXPECT_EQ(port.clearRts(), SER_ERR_NOT_OPEN);
+}
+
+TEST(SerialPortPty, ReadTimeOutsWaitAtLeastTheirMicroseconds) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    for (std::uint32_t timeout : {1u, 999u, 1000u, 1001u, 2500u, 20000u}) {
+        std::uint8_t byte = 0;
+        const auto start = steady_clock::now();
+        EXPECT_EQ(port.readByte(&byte, timeout), SER_ERR_TIMEOUT);
+        const auto waited = steady_clock::now() - start;
+        EXPECT_GE(waited, microseconds(timeout)) << timeout;
+        EXPECT_LT(waited, microseconds(timeout) + kPrompt) << timeout;
+    }
+}
+
+TEST(SerialPortPty, ReadWithoutTimeOutWaitsUntilAByteArrives) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    const auto start = steady_clock::now();
+    std::thread sender([&pty] {
+        std::this_thread::sleep_for(milliseconds(30));
+        pty.send({0x5A});
+    });
+    std::uint8_t byte = 0;
+    EXPECT_EQ(port.readByte(&byte, 0), 0);
+    const auto waited = steady_clock::now() - start;
+    sender.join();
+    EXPECT_EQ(byte, 0x5A);
+    EXPECT_GE(waited, milliseconds(30));
+}
+
+TEST(SerialPortPty, BytesComeOneByOneInOrderBeyondTheReceiveBuffer) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    std::vector<std::uint8_t> sent(700);
+    for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    pty.send(sent);
+    std::vector<std::uint8_t> received;
+    std::uint8_t byte = 0;
+    while (received.size() < sent.size() && port.readByte(&byte, 200000) == 0) {
+        received.push_back(byte);
+    }
+    EXPECT_EQ(received, sent);
+    EXPECT_EQ(port.readByte(&byte, 1000), SER_ERR_TIMEOUT);
+}
+
+TEST(SerialPortPty, WritesReachTheOtherEnd) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    const std::vector<std::uint8_t> frame{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD, 0x0A, 0x0D};
+    EXPECT_EQ(port.write(frame.data(), static_cast<int>(frame.size()), 100), 0);
+    EXPECT_EQ(port.drain(), 0);
+    EXPECT_EQ(pty.receive(frame.size(), milliseconds(1000)), frame);
+    EXPECT_EQ(port.write(frame.data(), 0, 100), 0);
+    EXPECT_EQ(port.write(frame.data(), -1, 100), SER_ERR_PARAMETER);
+    EXPECT_EQ(pty.receive(1, milliseconds(20)), std::vector<std::uint8_t>{});
+}
+
+TEST(SerialPortPty, AWriteThatCannotFinishInTimeIsATimeOut) {
+    PtyPair pty;  // nobody reads the master side, so its queue fills up
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    const std::vector<std::uint8_t> flood(1 << 20, 0x55);
+    const auto start = steady_clock::now();
+    EXPECT_EQ(port.write(flood.data(), static_cast<int>(flood.size()), 30), SER_ERR_TIMEOUT);
+    const auto waited = steady_clock::now() - start;
+    EXPECT_GE(waited, milliseconds(30));
+    EXPECT_LT(waited, milliseconds(30) + kPrompt * 10);
+}
+
+TEST(SerialPortPty, PurgeDiscardsReceivedAndBufferedInput) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    std::uint8_t byte = 0;
+    // Bytes already taken into the port's receive buffer.
+    pty.send({0x11, 0x22, 0x33});
+    ASSERT_EQ(port.readByte(&byte, 1000000), 0);
+    EXPECT_EQ(byte, 0x11);
+    EXPECT_EQ(port.purge(), 0);
+    EXPECT_EQ(port.readByte(&byte, 20000), SER_ERR_TIMEOUT);
+    // Bytes still queued in the device.
+    pty.send({0x44, 0x55});
+    ASSERT_TRUE(pty.waitUntilPendingAtSlave(2));
+    EXPECT_EQ(port.purge(), 0);
+    EXPECT_EQ(pty.pendingAtSlave(), 0);
+    EXPECT_EQ(port.readByte(&byte, 20000), SER_ERR_TIMEOUT);
+    // The port goes on receiving afterwards.
+    pty.send({0x66});
+    ASSERT_EQ(port.readByte(&byte, 1000000), 0);
+    EXPECT_EQ(byte, 0x66);
+}
+
+TEST(SerialPortPty, RtsOnAPtyIsAnIoErrorAndHandshakeRefusesIt) {
+    PtyPair pty;  // a pty has no modem lines
+    SerialPort port;
+    ASSERT_EQ(port.open(pty.slaveName()), 0);
+    EXPECT_EQ(port.setRts(), SER_ERR_IO);
+    EXPECT_EQ(port.clearRts(), SER_ERR_IO);
+    ASSERT_EQ(port.configure(9600, 8, 1, PARITY_NONE, HANDSHAKE_RTS_CTS), 0);
+    EXPECT_EQ(port.setRts(), SER_ERR_HANDSHAKE);
+    EXPECT_EQ(port.drain(), SER_ERR_HANDSHAKE);
+}
+
+TEST(SerialPortPty, ADeviceThatGoesAwayMidReadIsAnErrorNotAHang) {
+    const int descriptors = openDescriptorCount();
+    {
+        PtyPair pty;
+        SerialPort port;
+        ASSERT_EQ(port.open(pty.slaveName()), 0);
+        std::thread unplug([&pty] {
+            std::this_thread::sleep_for(milliseconds(30));
+            pty.closeMaster();
+        });
+        std::uint8_t byte = 0;
+        const auto start = steady_clock::now();
+        EXPECT_EQ(port.readByte(&byte, 0), SER_ERR_IO);  // 0: would wait forever
+        unplug.join();
+        EXPECT_LT(steady_clock::now() - start, milliseconds(2000));
+
+        // Later calls fail at once as well.
+        EXPECT_EQ(port.readByte(&byte, 0), SER_ERR_IO);
+        EXPECT_EQ(port.readByte(&byte, 5000000), SER_ERR_IO);
+        EXPECT_EQ(port.write(&byte, 1, 0), SER_ERR_IO);
+        EXPECT_TRUE(port.isOpen());
+        port.close();
+        EXPECT_FALSE(port.isOpen());
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+}  // namespace
+}  // namespace mbslave

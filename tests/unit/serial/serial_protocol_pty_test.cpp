@@ -1,0 +1,145 @@
+// Serial handles started on pseudo-terminal pairs through the C interface.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/protocol_handle.hpp"
+#include "pty_pair.hpp"
+#include "test_serial_protocol.hpp"
+
+namespace mbslave {
+namespace {
+
+using std::chrono::milliseconds;
+using test::openDescriptorCount;
+using test::PtyPair;
+using test::TestSerialProtocol;
+
+struct HandleDeleter {
+    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
+};
+using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
+
+int readOne(int, std::uint16_t regArr[], int, const RequestInfo*) {
+    regArr[0] = 1;
+    return 1;
+}
+
+HandlePtr serialHandle(int address = 1) {
+    HandlePtr handle(toOpaque(createHandle<TestSerialProtocol>()));
+    mbusSlave_configureCallbacks(handle.get(), address, readOne, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr);
+    return handle;
+}
+
+int start(MbusSlaveHandle* handle, const PtyPair& pty, int stopBits = 1, int parity = PARITY_NONE) {
+    return mbusSlave_startupSerialServer(handle, pty.wideSlaveName().c_str(), 19200, 8, stopBits,
+                                         parity);
+}
+
+TEST(SerialHandlePty, DestroyingAStartedHandleReleasesThePort) {
+    PtyPair pty;
+    const test::TtySettings before = pty.slaveSettings();
+    const int descriptors = openDescriptorCount();
+    HandlePtr first = serialHandle();
+    HandlePtr second = serialHandle();
+    ASSERT_EQ(start(first.get(), pty), MB_OK);
+    EXPECT_EQ(mbusSlave_isStarted(first.get()), 1);
+    EXPECT_EQ(start(second.get(), pty), MB_ERR_SERIAL_PORT_ALREADY_OPEN);
+    EXPECT_EQ(mbusSlave_isStarted(second.get()), 0);
+
+    first.reset();
+    EXPECT_EQ(pty.slaveSettings(), before);
+    EXPECT_EQ(start(second.get(), pty), MB_OK);
+    second.reset();
+    EXPECT_EQ(pty.slaveSettings(), before);
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+TEST(SerialHandlePty, RefusedSettingsCloseThePortWithItsOwnSettingsBack) {
+    struct Case {
+        int stopBits, parity;
+    };
+    // Stop bits 3 and parity 5 are outside their sets; a pty does not run
+    // parity at all, so even parity is a setting the device refuses.
+    const Case cases[] = {{3, PARITY_NONE}, {1, 5}, {1, PARITY_EVEN}};
+    PtyPair pty;
+    const test::TtySettings before = pty.slaveSettings();
+    const int descriptors = openDescriptorCount();
+    HandlePtr handle = serialHandle();
+    for (const Case& c : cases) {
+        EXPECT_EQ(start(handle.get(), pty, c.stopBits, c.parity), MB_ERR_ILLEGAL_ARGUMENT);
+        EXPECT_EQ(mbusSlave_isStarted(handle.get()), 0);
+        EXPECT_EQ(pty.slaveSettings(), before);
+        EXPECT_EQ(openDescriptorCount(), descriptors);
+    }
+    EXPECT_EQ(start(handle.get(), pty, 2), MB_OK);
+}
+
+TEST(SerialHandlePty, StartWhileStartedKeepsTheRunningLine) {
+    PtyPair pty;
+    HandlePtr handle = serialHandle();
+    ASSERT_EQ(start(handle.get(), pty, 2), MB_OK);
+    const test::TtySettings running = pty.slaveSettings();
+    EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), pty.wideSlaveName().c_str(), 9600, 8, 1,
+                                            PARITY_NONE),
+              MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(pty.slaveSettings(), running);
+    EXPECT_EQ(mbusSlave_isStarted(handle.get()), 1);
+}
+
+TEST(SerialHandlePty, MissingPortsAndShutdown) {
+    PtyPair pty;
+    const test::TtySettings before = pty.slaveSettings();
+    HandlePtr handle = serialHandle();
+    EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), u"/dev/no-such-tty", 9600, 8, 1, PARITY_NONE),
+              MB_ERR_PORT_OPEN);
+    EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), u"", 9600, 8, 1, PARITY_NONE),
+              MB_ERR_PORT_OPEN);
+    EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), u"/dev/null", 9600, 8, 1, PARITY_NONE),
+              MB_ERR_PORT_OPEN);
+    ASSERT_EQ(start(handle.get(), pty), MB_OK);
+    mbusSlave_shutdownServer(handle.get());
+    EXPECT_EQ(mbusSlave_isStarted(handle.get()), 0);
+    EXPECT_EQ(mbusSlave_serverLoop(handle.get()), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(pty.slaveSettings(), before);
+    EXPECT_EQ(start(handle.get(), pty), MB_OK);  // may be started again
+}
+
+TEST(SerialHandlePty, RepliesGoOutOnTheLineAlsoInRs485Mode) {
+    for (std::uint32_t rs485Delay : {0u, 2u}) {
+        PtyPair pty;
+        HandlePtr handle = serialHandle();
+        // A pty has no RTS line: RS-485 switching fails quietly, the reply goes out.
+        ASSERT_EQ(mbusSlave_enableRs485Mode(handle.get(), rs485Delay), MB_OK);
+        ASSERT_EQ(start(handle.get(), pty), MB_OK);
+        pty.send({0x7E});
+        EXPECT_EQ(mbusSlave_serverLoop(handle.get()), MB_OK);
+        EXPECT_EQ(pty.receive(1, milliseconds(1000)), std::vector<std::uint8_t>{0x7E}) << rs485Delay;
+        auto& protocol = static_cast<TestSerialProtocol&>(*toHandle(handle.get())->protocol);
+        EXPECT_EQ(protocol.lastReply, MB_OK);
+    }
+}
+
+TEST(SerialHandlePty, ALineThatGoesAwayFailsTheServerLoopWithoutHanging) {
+    const int descriptors = openDescriptorCount();
+    {
+        PtyPair pty;
+        HandlePtr handle = serialHandle();
+        ASSERT_EQ(mbusSlave_setTimeout(handle.get(), 0), MB_OK);  // wait without limit
+        ASSERT_EQ(start(handle.get(), pty), MB_OK);
+        pty.closeMaster();
+        EXPECT_EQ(mbusSlave_serverLoop(handle.get()), MB_ERR_IO);
+        EXPECT_EQ(mbusSlave_isStarted(handle.get()), 1);
+        mbusSlave_shutdownServer(handle.get());
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+}  // namespace
+}  // namespace mbslave
