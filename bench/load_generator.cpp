@@ -1,0 +1,222 @@
+// Load generator for Modbus servers: N connections (or sockets), each in
+// strict request/reply ping-pong, for a fixed time. Prints requests per
+// second and the p50/p99 latency as one line of key=value pairs.
+//
+//   load_generator --mode tcp --port P [--host 127.0.0.1] [--connections N]
+//                  [--seconds S] [--warmup S] [--unit U]
+//
+// The request is FC3 reading 10 registers from address 0. A mode is a
+// framing of that request (Modbus/TCP now; UDP and RTU over TCP slot in as
+// further Framing implementations with their transport).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint8_t kReadHoldingRegisters = 3;
+constexpr int kRegisterCount = 10;
+
+// How one request and its reply look on the wire in a mode.
+class Framing {
+public:
+    virtual ~Framing() = default;
+    // Writes the request with the given sequence number; returns its length.
+    virtual std::size_t encodeRequest(std::uint8_t* buffer, std::uint16_t sequence) const = 0;
+    virtual std::size_t replyLength() const = 0;
+    // True when the reply answers the request with that sequence number.
+    virtual bool isReply(const std::uint8_t* reply, std::uint16_t sequence) const = 0;
+};
+
+class MbapFraming : public Framing {
+public:
+    explicit MbapFraming(std::uint8_t unit) : unit_(unit) {}
+
+    std::size_t encodeRequest(std::uint8_t* buffer, std::uint16_t sequence) const override {
+        const std::uint8_t request[] = {static_cast<std::uint8_t>(sequence >> 8),
+                                        static_cast<std::uint8_t>(sequence),
+                                        0, 0, 0, 6, unit_, kReadHoldingRegisters,
+                                        0, 0, 0, kRegisterCount};
+        std::memcpy(buffer, request, sizeof request);
+        return sizeof request;
+    }
+    std::size_t replyLength() const override { return 9 + 2 * kRegisterCount; }
+    bool isReply(const std::uint8_t* reply, std::uint16_t sequence) const override {
+        return reply[0] == static_cast<std::uint8_t>(sequence >> 8) &&
+               reply[1] == static_cast<std::uint8_t>(sequence) && reply[7] == kReadHoldingRegisters &&
+               reply[8] == 2 * kRegisterCount;
+    }
+
+private:
+    std::uint8_t unit_;
+};
+
+struct Options {
+    std::string mode = "tcp";
+    std::string host = "127.0.0.1";
+    int port = 0;
+    int connections = 1;
+    double seconds = 3.0;
+    double warmup = 0.5;
+    int unit = 1;
+};
+
+struct Connection {
+    int fd = -1;
+    std::uint16_t sequence = 0;
+    Clock::time_point sentAt;
+    std::uint8_t reply[512];
+    std::size_t received = 0;
+};
+
+bool parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const char* value = argv[i + 1];
+        if (key == "--mode") options.mode = value;
+        else if (key == "--host") options.host = value;
+        else if (key == "--port") options.port = std::atoi(value);
+        else if (key == "--connections") options.connections = std::atoi(value);
+        else if (key == "--seconds") options.seconds = std::atof(value);
+        else if (key == "--warmup") options.warmup = std::atof(value);
+        else if (key == "--unit") options.unit = std::atoi(value);
+        else return false;
+    }
+    return options.port > 0 && options.connections > 0 && options.connections <= 1024;
+}
+
+std::unique_ptr<Framing> makeFraming(const Options& options) {
+    if (options.mode == "tcp") return std::make_unique<MbapFraming>(options.unit);
+    return nullptr;
+}
+
+int connectTo(const Options& options) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(options.port));
+    inet_pton(AF_INET, options.host.c_str(), &address.sin_addr);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendRequest(Connection& connection, const Framing& framing) {
+    std::uint8_t request[300];
+    ++connection.sequence;
+    const std::size_t length = framing.encodeRequest(request, connection.sequence);
+    connection.received = 0;
+    connection.sentAt = Clock::now();
+    return send(connection.fd, request, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
+}
+
+double percentile(std::vector<double>& sorted, double fraction) {
+    if (sorted.empty()) return 0;
+    const std::size_t index = static_cast<std::size_t>(fraction * static_cast<double>(sorted.size() - 1));
+    return sorted[index];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: %s --mode tcp --port P [--host H] [--connections N] "
+                     "[--seconds S] [--warmup S] [--unit U]\n", argv[0]);
+        return 2;
+    }
+    const std::unique_ptr<Framing> framing = makeFraming(options);
+    if (!framing) {
+        std::fprintf(stderr, "unknown mode %s\n", options.mode.c_str());
+        return 2;
+    }
+
+    std::vector<Connection> connections(static_cast<std::size_t>(options.connections));
+    std::vector<pollfd> waitSet;
+    for (Connection& connection : connections) {
+        connection.fd = connectTo(options);
+        if (connection.fd < 0) {
+            std::perror("connect");
+            return 1;
+        }
+        waitSet.push_back(pollfd{connection.fd, POLLIN, 0});
+    }
+
+    std::vector<double> latenciesUs;
+    latenciesUs.reserve(4'000'000);
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point measureFrom =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.warmup));
+    const Clock::time_point end =
+        measureFrom + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
+    long completed = 0;
+    long total = 0;
+    long errors = 0;
+
+    for (Connection& connection : connections) {
+        if (!sendRequest(connection, *framing)) return 1;
+    }
+    while (Clock::now() < end) {
+        const int ready = poll(waitSet.data(), waitSet.size(), 1000);
+        if (ready < 0) {
+            std::perror("poll");
+            return 1;
+        }
+        if (ready == 0) {
+            std::fprintf(stderr, "no reply for 1 s\n");
+            return 1;
+        }
+        for (std::size_t i = 0; i < connections.size(); ++i) {
+            if ((waitSet[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            Connection& connection = connections[i];
+            const std::size_t wanted = framing->replyLength();
+            const ssize_t got = recv(connection.fd, connection.reply + connection.received,
+                                     wanted - connection.received, 0);
+            if (got <= 0) {
+                std::fprintf(stderr, "connection %zu closed by the server\n", i);
+                return 1;
+            }
+            connection.received += static_cast<std::size_t>(got);
+            if (connection.received < wanted) continue;
+            const Clock::time_point now = Clock::now();
+            ++total;
+            if (!framing->isReply(connection.reply, connection.sequence)) ++errors;
+            if (now >= measureFrom) {
+                ++completed;
+                latenciesUs.push_back(std::chrono::duration<double, std::micro>(now - connection.sentAt).count());
+            }
+            if (!sendRequest(connection, *framing)) return 1;
+        }
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - measureFrom).count();
+    for (Connection& connection : connections) close(connection.fd);
+
+    std::sort(latenciesUs.begin(), latenciesUs.end());
+    std::printf("mode=%s connections=%d requests=%ld total=%ld errors=%ld rps=%.0f p50_us=%.1f "
+                "p99_us=%.1f\n",
+                options.mode.c_str(), options.connections, completed, total, errors,
+                static_cast<double>(completed) / elapsed, percentile(latenciesUs, 0.50),
+                percentile(latenciesUs, 0.99));
+    return errors == 0 ? 0 : 1;
+}
