@@ -29,7 +29,8 @@ public:
     // every local address. A started server is refused (MB_ERR_ILLEGAL_STATE)
     // and left untouched. Every failure leaves the server not started.
     int startupServer(const char* hostName);
-    int startupServer() { return startupServer(nullptr); }
+    // Every local address; the serial start-up of the C interface ends here.
+    int startupServer() override { return startupServer(nullptr); }
 
     // MB_ERR_ILLEGAL_STATE while started; any port is accepted, 0 included.
     int setPort(std::uint16_t port) noexcept;

@@ -63,6 +63,17 @@ TEST_F(StartupTest, NullAndEmptyHostBindEveryLocalAddress) {
     }
 }
 
+TEST_F(StartupTest, SerialStartupStartsTheServerOnEveryLocalAddress) {
+    ASSERT_EQ(mbusSlave_setPort(raw(), 0), MB_OK);
+    EXPECT_EQ(mbusSlave_startupSerialServer(raw(), u"COM1", 19200, 8, 1, PARITY_EVEN), MB_OK);
+    EXPECT_EQ(mbusSlave_isStarted(raw()), 1);
+    port = server().boundPort();
+    LoopbackClient master;
+    EXPECT_TRUE(master.connect(port, "127.0.0.2"));
+    EXPECT_EQ(mbusSlave_startupSerialServer(raw(), u"COM1", 19200, 8, 1, PARITY_EVEN),
+              MB_ERR_ILLEGAL_STATE);
+}
+
 TEST_F(StartupTest, SecondStartupIsRefusedAndKeepsTheRunningServer) {
     start();
     EXPECT_EQ(mbusSlave_startupIpServer(raw(), "127.0.0.1"), MB_ERR_ILLEGAL_STATE);
