@@ -3,7 +3,6 @@
 // master side and watches the slave's settings through its own descriptor.
 #pragma once
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -18,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/open_descriptors.hpp"
 
 namespace mbslave::test {
 
@@ -122,15 +123,5 @@ private:
     int slave_ = -1;
     std::string slaveName_;
 };
-
-// Number of descriptors the process has open.
-inline int openDescriptorCount() {
-    DIR* directory = opendir("/proc/self/fd");
-    if (directory == nullptr) return -1;
-    int count = 0;
-    while (readdir(directory) != nullptr) ++count;
-    closedir(directory);
-    return count;
-}
 
 }  // namespace mbslave::test

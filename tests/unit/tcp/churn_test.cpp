@@ -1,21 +1,12 @@
 // Many short-lived connections, some cut off in the middle of a request:
 // every descriptor the server took is given back and it keeps answering.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include "support/open_descriptors.hpp"
 #include "tcp_server_fixture.hpp"
 
 namespace mbslave::test {
 namespace {
-
-int openDescriptorCount() {
-    DIR* directory = opendir("/proc/self/fd");
-    if (directory == nullptr) return -1;
-    int count = 0;
-    while (readdir(directory) != nullptr) ++count;
-    closedir(directory);
-    return count;
-}
 
 struct ChurnCounts {
     static inline int accepted = 0;
