@@ -1,0 +1,17 @@
+// Entry functions of the fuzz targets. Each runs one input and returns a
+// description of the first broken invariant, or null. The libFuzzer targets
+// abort on a problem; the test suite runs the saved corpus through the same
+// functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mbslave::fuzz {
+
+// Input: flags (bit 0: exception replies disabled), request length, the
+// request (slave address 1 is used whatever its first byte), then the answers
+// of the data table.
+const char* processRequestEntry(const std::uint8_t* data, std::size_t size);
+
+}  // namespace mbslave::fuzz
