@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace mbslave::wire {
 
@@ -49,15 +50,25 @@ inline void writeRegisters32(std::uint8_t* to, const std::int32_t* values, int c
     for (int i = 0; i < count; ++i) writeU32(to + 4 * i, static_cast<std::uint32_t>(values[i]));
 }
 
+constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
 // Eight bytes, the first one in the least significant position.
 inline std::uint64_t loadLittle64(const char* from) noexcept {
     std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(from[i]);
+    if constexpr (kLittleEndianHost) {
+        std::memcpy(&value, from, sizeof value);
+    } else {
+        for (int i = 0; i < 8; ++i) value |= std::uint64_t{static_cast<unsigned char>(from[i])} << (8 * i);
+    }
     return value;
 }
 
 inline void storeLittle64(char* to, std::uint64_t value) noexcept {
-    for (int i = 0; i < 8; ++i) to[i] = static_cast<char>(value >> (8 * i));
+    if constexpr (kLittleEndianHost) {
+        std::memcpy(to, &value, sizeof value);
+    } else {
+        for (int i = 0; i < 8; ++i) to[i] = static_cast<char>(value >> (8 * i));
+    }
 }
 
 // One packed byte from eight bit-array bytes (nonzero = ON, bit i from byte i):
