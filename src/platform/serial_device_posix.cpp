@@ -101,6 +101,43 @@ bool settingsTaken(const termios2& applied, const termios2& wanted) noexcept {
     return rateMatches(outputRate(applied), wanted.c_ospeed);
 }
 
+// Systems without termios2 (older kernels, user-mode emulators) report
+// these; the classic interface then carries every rate that has a Bnnn code.
+bool lacksTermios2(int error) noexcept {
+    return error == ENOSYS || error == EINVAL || error == ENOTTY;
+}
+
+bool readSettings(int fd, termios2& settings) noexcept {
+    if (ioctl(fd, TCGETS2, &settings) == 0) return true;
+    if (!lacksTermios2(errno)) return false;
+    termios classic{};
+    if (ioctl(fd, TCGETS, &classic) != 0) return false;
+    settings = termios2{};
+    settings.c_iflag = classic.c_iflag;
+    settings.c_oflag = classic.c_oflag;
+    settings.c_cflag = classic.c_cflag;
+    settings.c_lflag = classic.c_lflag;
+    settings.c_line = classic.c_line;
+    std::memcpy(settings.c_cc, classic.c_cc, sizeof settings.c_cc);
+    settings.c_ospeed = static_cast<speed_t>(outputRate(settings));
+    settings.c_ispeed = settings.c_ospeed;
+    return true;
+}
+
+bool writeSettings(int fd, const termios2& settings) noexcept {
+    if (ioctl(fd, TCSETS2, &settings) == 0) return true;
+    if (!lacksTermios2(errno)) return false;
+    if ((settings.c_cflag & CBAUD) == BOTHER) return false;  // needs termios2
+    termios classic{};
+    classic.c_iflag = settings.c_iflag;
+    classic.c_oflag = settings.c_oflag;
+    classic.c_cflag = settings.c_cflag;
+    classic.c_lflag = settings.c_lflag;
+    classic.c_line = settings.c_line;
+    std::memcpy(classic.c_cc, settings.c_cc, sizeof classic.c_cc);
+    return ioctl(fd, TCSETS, &classic) == 0;
+}
+
 DeviceResult openFailure(int error) noexcept {
     switch (error) {
         case ENOENT:
@@ -166,7 +203,7 @@ void PosixSerialDevice::close() noexcept {
 
 DeviceResult PosixSerialDevice::saveSettings() noexcept {
     termios2 current{};
-    if (ioctl(fd_, TCGETS2, &current) != 0) return DeviceResult::ioError;
+    if (!readSettings(fd_, current)) return DeviceResult::ioError;
     std::memcpy(savedSettings_, &current, sizeof current);
     settingsSaved_ = true;
     return DeviceResult::ok;
@@ -176,12 +213,12 @@ DeviceResult PosixSerialDevice::restoreSettings() noexcept {
     if (!settingsSaved_) return DeviceResult::ioError;
     termios2 saved{};
     std::memcpy(&saved, savedSettings_, sizeof saved);
-    return ioctl(fd_, TCSETS2, &saved) == 0 ? DeviceResult::ok : DeviceResult::ioError;
+    return writeSettings(fd_, saved) ? DeviceResult::ok : DeviceResult::ioError;
 }
 
 DeviceResult PosixSerialDevice::applyLineSettings(const LineSettings& line) noexcept {
     termios2 previous{};
-    if (ioctl(fd_, TCGETS2, &previous) != 0) return DeviceResult::ioError;
+    if (!readSettings(fd_, previous)) return DeviceResult::ioError;
     // 0 would hang the line up, and no line runs at a negative rate.
     if (line.baudRate <= 0) return DeviceResult::refused;
 
@@ -189,13 +226,13 @@ DeviceResult PosixSerialDevice::applyLineSettings(const LineSettings& line) noex
     makeRaw(wanted);
     setFormat(wanted, line);
     setRate(wanted, line.baudRate);
-    if (ioctl(fd_, TCSETS2, &wanted) != 0) return DeviceResult::refused;
+    if (!writeSettings(fd_, wanted)) return DeviceResult::refused;
 
     // A driver takes what it can and reports success; only the read-back
     // tells whether it took everything. If not, the old settings go back.
     termios2 applied{};
-    if (ioctl(fd_, TCGETS2, &applied) != 0 || !settingsTaken(applied, wanted)) {
-        ioctl(fd_, TCSETS2, &previous);
+    if (!readSettings(fd_, applied) || !settingsTaken(applied, wanted)) {
+        writeSettings(fd_, previous);
         return DeviceResult::refused;
     }
     return DeviceResult::ok;

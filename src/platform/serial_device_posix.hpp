@@ -1,5 +1,6 @@
 // SerialDevice on a Linux tty: exclusive open (flock + TIOCEXCL), line
-// settings through termios2 (any baud rate the driver takes), byte reads
+// settings through termios2 (any baud rate the driver takes; the classic
+// termios calls with the Bnnn rates where the system lacks it), byte reads
 // from a small receive buffer refilled with ppoll/read, and writes with
 // poll against a deadline.
 #pragma once

@@ -124,4 +124,8 @@ private:
     std::string slaveName_;
 };
 
+// Whether the system takes rates without a Bnnn code on this tty (the
+// kernel's termios2 interface; user-mode emulators may lack it).
+bool systemHasTermios2(int fd);
+
 }  // namespace mbslave::test

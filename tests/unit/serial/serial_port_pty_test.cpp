@@ -72,16 +72,27 @@ TEST(SerialPortPty, DestructorClosesAndRestores) {
     EXPECT_EQ(again.open(pty.slaveName()), 0);
 }
 
-TEST(SerialPortPty, RatesWithoutTheirOwnCodeWork) {
+TEST(SerialPortPty, RatesWithoutTheirOwnCodeWorkWhereTheSystemHasThem) {
     PtyPair pty;
+    const bool anyRate = test::systemHasTermios2(pty.slave());
     const test::TtySettings before = pty.slaveSettings();
     SerialPort port;
     ASSERT_EQ(port.open(pty.slaveName()), 0);
-    for (std::int32_t rate : {12345, 250000, 31250, 9600, 7}) {
-        EXPECT_EQ(port.configure(rate, 8, 1, PARITY_NONE, HANDSHAKE_NONE), 0) << rate;
-        EXPECT_EQ(port.baudRate(), rate);
+    for (std::int32_t rate : {12345, 250000, 31250, 7, 115200, 50, 19200}) {
+        const bool standard = rate == 115200 || rate == 50 || rate == 19200;
+        const test::TtySettings previous = pty.slaveSettings();
+        const std::int32_t previousRate = port.baudRate();
+        const int result = port.configure(rate, 8, 1, PARITY_NONE, HANDSHAKE_NONE);
+        if (anyRate || standard) {
+            EXPECT_EQ(result, 0) << rate;
+            EXPECT_EQ(port.baudRate(), rate);
+        } else {
+            EXPECT_EQ(result, SER_ERR_PARAMETER) << rate;
+            EXPECT_EQ(pty.slaveSettings(), previous) << rate;
+            EXPECT_EQ(port.baudRate(), previousRate);
+        }
     }
-    ASSERT_EQ(port.configure(12345, 8, 1, PARITY_NONE, HANDSHAKE_NONE), 0);
+    port.configure(12345, 8, 2, PARITY_NONE, HANDSHAKE_NONE);
     port.close();
     EXPECT_EQ(pty.slaveSettings(), before);
 }
