@@ -107,18 +107,25 @@ bool lacksTermios2(int error) noexcept {
     return error == ENOSYS || error == EINVAL || error == ENOTTY;
 }
 
+// What termios and termios2 have in common: everything but the rates.
+template <typename From, typename To>
+void copyFlagsAndCharacters(const From& from, To& to) noexcept {
+    static_assert(sizeof from.c_cc == sizeof to.c_cc, "control characters differ");
+    to.c_iflag = from.c_iflag;
+    to.c_oflag = from.c_oflag;
+    to.c_cflag = from.c_cflag;
+    to.c_lflag = from.c_lflag;
+    to.c_line = from.c_line;
+    std::memcpy(to.c_cc, from.c_cc, sizeof to.c_cc);
+}
+
 bool readSettings(int fd, termios2& settings) noexcept {
     if (ioctl(fd, TCGETS2, &settings) == 0) return true;
     if (!lacksTermios2(errno)) return false;
     termios classic{};
     if (ioctl(fd, TCGETS, &classic) != 0) return false;
     settings = termios2{};
-    settings.c_iflag = classic.c_iflag;
-    settings.c_oflag = classic.c_oflag;
-    settings.c_cflag = classic.c_cflag;
-    settings.c_lflag = classic.c_lflag;
-    settings.c_line = classic.c_line;
-    std::memcpy(settings.c_cc, classic.c_cc, sizeof settings.c_cc);
+    copyFlagsAndCharacters(classic, settings);
     settings.c_ospeed = static_cast<speed_t>(outputRate(settings));
     settings.c_ispeed = settings.c_ospeed;
     return true;
@@ -129,12 +136,7 @@ bool writeSettings(int fd, const termios2& settings) noexcept {
     if (!lacksTermios2(errno)) return false;
     if ((settings.c_cflag & CBAUD) == BOTHER) return false;  // needs termios2
     termios classic{};
-    classic.c_iflag = settings.c_iflag;
-    classic.c_oflag = settings.c_oflag;
-    classic.c_cflag = settings.c_cflag;
-    classic.c_lflag = settings.c_lflag;
-    classic.c_line = settings.c_line;
-    std::memcpy(classic.c_cc, settings.c_cc, sizeof classic.c_cc);
+    copyFlagsAndCharacters(settings, classic);
     return ioctl(fd, TCSETS, &classic) == 0;
 }
 
