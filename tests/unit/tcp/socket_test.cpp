@@ -4,6 +4,8 @@
 #include <fcntl.h>
 
 #include <chrono>
+#include <cstring>
+#include <vector>
 
 #include "platform/socket.hpp"
 #include "support/loopback_client.hpp"
@@ -79,6 +81,31 @@ TEST_F(SocketTest, SecondBindOfAPortIsReportedAsInUse) {
     ASSERT_TRUE(second.openStream());
     second.setOption(SocketOption::reuseAddress, 1);
     EXPECT_EQ(second.bind({0x7F000001u, port}), BindError::addressInUse);
+}
+
+TEST(DatagramSocket, ReportsTheSourceAndTheFullSizeOfACutDatagram) {
+    Socket receiver;
+    Socket sender;
+    ASSERT_TRUE(receiver.openDatagram());
+    ASSERT_TRUE(sender.openDatagram());
+    ASSERT_EQ(receiver.bind({0x7F000001u, 0}), BindError::none);
+    ASSERT_EQ(sender.bind({0x7F000002u, 0}), BindError::none);
+    const Ipv4Endpoint destination{0x7F000001u, receiver.localPort()};
+    const std::vector<std::uint8_t> large(300, 0x5A);
+    ASSERT_EQ(sender.sendTo(large.data(), large.size(), destination), 300);
+    ASSERT_EQ(sender.sendTo("abc", 3, destination), 3);
+
+    SocketWaitSet waitSet;
+    waitSet.add(receiver);
+    ASSERT_EQ(waitSet.wait(1000), SocketWaitSet::Result::ready);
+    std::uint8_t buffer[260];
+    Ipv4Endpoint source;
+    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source), 300);  // cut to 260
+    EXPECT_EQ(source.address, 0x7F000002u);
+    EXPECT_EQ(source.port, sender.localPort());
+    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source), 3);
+    EXPECT_EQ(std::memcmp(buffer, "abc", 3), 0);
+    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source), -1);  // nothing left
 }
 
 TEST(HostResolution, DottedAddressesAndNames) {
