@@ -2,6 +2,8 @@
 // every descriptor the server took is given back and it keeps answering.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "support/open_descriptors.hpp"
 #include "tcp_server_fixture.hpp"
 
@@ -54,7 +56,10 @@ TEST_F(TcpServerTest, TenThousandConnectionsLeaveNoDescriptorBehind) {
     }
     EXPECT_EQ(ChurnCounts::accepted, kConnections);
     EXPECT_EQ(server().connectionCount(), 0);
-    EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+    const int descriptorsAfter = openDescriptorCount();
+    std::printf("open descriptors before %d connections: %d, after: %d\n", kConnections,
+                descriptorsBefore, descriptorsAfter);
+    EXPECT_EQ(descriptorsAfter, descriptorsBefore);
 
     LoopbackClient master = connectMaster();
     ASSERT_TRUE(master.send(unsupportedRequest(0xBEEF, 1)));
