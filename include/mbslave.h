@@ -288,6 +288,21 @@ MBSLAVE_API int mbusSlave_startupSerialServer(MbusSlaveHandle *handle, const MbW
  */
 MBSLAVE_API int mbusSlave_enableRs485Mode(MbusSlaveHandle *handle, uint32_t delay);
 
+/** A new Modbus RTU slave handle (not started, no frame tolerance); null
+ *  when memory is exhausted. Frames end after four character times of
+ *  silence (at least 2 ms) plus the frame tolerance; broadcasts (address 0)
+ *  are carried out by every configured address 1..254 without a reply. */
+MBSLAVE_API MbusSlaveHandle *mbusSlave_createRtuProtocol(void);
+
+/**
+ * RTU only: extra silence in ms (0..20) that a frame must be followed by to
+ * end, for lines whose masters leave gaps inside frames. Applies from the
+ * next start-up. Returns MB_ERR_ILLEGAL_ARGUMENT above 20, then
+ * MB_ERR_ILLEGAL_STATE while started; a handle of another kind gets
+ * MB_ERR_ILLEGAL_STATE and is not touched.
+ */
+MBSLAVE_API int mbusSlave_setFrameTolerance(MbusSlaveHandle *handle, uint32_t milliseconds);
+
 /* ------------------------------------------------------------------------
  * Functions: IP handles (TCP, RTU over TCP, UDP)
  * ------------------------------------------------------------------------ */

@@ -1,9 +1,11 @@
 // Exported functions of the serial handles (RTU, ASCII).
 #include "api/protocol_handle.hpp"
+#include "serial/rtu_protocol.hpp"
 #include "serial/serial_protocol.hpp"
 
 using mbslave::protocolAs;
 using mbslave::protocolOf;
+using mbslave::RtuProtocol;
 using mbslave::SerialProtocol;
 using mbslave::SlaveProtocol;
 
@@ -25,6 +27,15 @@ MBSLAVE_API int mbusSlave_startupSerialServer(MbusSlaveHandle* handle, const MbW
 MBSLAVE_API int mbusSlave_enableRs485Mode(MbusSlaveHandle* handle, uint32_t delay) {
     SerialProtocol* serial = protocolAs<SerialProtocol>(handle);
     return serial == nullptr ? MB_ERR_ILLEGAL_STATE : serial->enableRs485Mode(delay);
+}
+
+MBSLAVE_API MbusSlaveHandle* mbusSlave_createRtuProtocol(void) {
+    return mbslave::toOpaque(mbslave::createHandle<RtuProtocol>());
+}
+
+MBSLAVE_API int mbusSlave_setFrameTolerance(MbusSlaveHandle* handle, uint32_t milliseconds) {
+    RtuProtocol* rtu = protocolAs<RtuProtocol>(handle);
+    return rtu == nullptr ? MB_ERR_ILLEGAL_STATE : rtu->setFrameTolerance(milliseconds);
 }
 
 }  // extern "C"

@@ -56,13 +56,4 @@ void SlaveProtocol::recordServedRequest(int slaveAddress) noexcept {
     addressTimers[slaveAddress & 0xFF].start(timeOut, tick);
 }
 
-void SlaveProtocol::recordServedBroadcast() noexcept {
-    const std::uint32_t tick = now();
-    ++successCounter;
-    activityTimer.start(timeOut, tick);
-    for (int address = 1; address < kSlaveAddressCount - 1; ++address) {
-        addressTimers[address].start(timeOut, tick);
-    }
-}
-
 }  // namespace mbslave

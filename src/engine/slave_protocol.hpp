@@ -82,8 +82,6 @@ protected:
     // Bookkeeping of a served request: success counter, master activity
     // timer and the address's master time-out timer.
     void recordServedRequest(int slaveAddress) noexcept;
-    // A broadcast served on a serial line restarts addresses 1..254.
-    void recordServedBroadcast() noexcept;
     // Connection status drops to 0 at once (shutdown and destruction).
     void clearActivity() noexcept { activityTimer.start(0, now()); }
 

@@ -1,5 +1,6 @@
 #include "serial/serial_protocol.hpp"
 
+#include <cstring>
 #include <utility>
 
 #include "engine/timer.hpp"
@@ -73,6 +74,24 @@ int SerialProtocol::transmitReply(const std::uint8_t* frame, int length) {
     }
     if (written == 0) return MB_OK;
     return written == SER_ERR_TIMEOUT ? MB_ERR_SEND_TIMEOUT : MB_ERR_IO;
+}
+
+void SerialProtocol::serveBroadcast(std::uint8_t* frame, int length) {
+    // Each address builds its reply over the frame, so the next one gets
+    // the request from this copy.
+    std::uint8_t request[kMaxBroadcastLength];
+    if (length > kMaxBroadcastLength) length = kMaxBroadcastLength;
+    std::memcpy(request, frame, static_cast<std::size_t>(length));
+    for (int address = 1; address < kSlaveAddressCount - 1; ++address) {
+        if (dataTables[address] != nullptr) {
+            std::memcpy(frame, request, static_cast<std::size_t>(length));
+            frame[0] = static_cast<std::uint8_t>(address);
+            processRequest(frame, length);  // no reply to a broadcast
+        }
+        addressTimers[address].start(timeOut, now());
+    }
+    activityTimer.start(timeOut, now());
+    ++successCounter;
 }
 
 }  // namespace mbslave

@@ -15,6 +15,8 @@
 namespace mbslave {
 
 constexpr std::uint32_t kMaxRs485Delay = 100000;
+// Longest message a serial framing delivers (ASCII: 513 digits).
+constexpr int kMaxBroadcastLength = 255;
 
 class SerialProtocol : public SlaveProtocol {
 public:
@@ -54,6 +56,14 @@ protected:
     // Runs between the purge and the transmission of a reply; RTU framing
     // waits here until the line has been silent for one silent interval.
     virtual void waitForLineSilence() {}
+
+    // A broadcast (slave address 0) received in frame[0..length), length at
+    // most 255: every configured address 1..254 carries it out as received,
+    // with its own address in byte 0; nothing is sent. Each address's master
+    // time-out timer restarts after its turn, with or without a table; then
+    // the activity timer and the success counter. requestInfo.slaveAddress
+    // stays 0.
+    void serveBroadcast(std::uint8_t* frame, int length);
 
     SerialPort port;
     std::int32_t rs485Mode = 0;

@@ -1,0 +1,30 @@
+// Timing and length rules of Modbus RTU frames on a serial line.
+#pragma once
+
+#include <cstdint>
+
+namespace mbslave {
+
+// A received frame holds at least address, function code and CRC, and at
+// most 255 bytes; the buffer has one byte more, which a frame that runs
+// past 255 bytes keeps overwriting.
+constexpr int kRtuFrameBufferSize = 256;
+constexpr int kMinRtuFrameLength = 4;
+constexpr int kMaxRtuFrameLength = 255;
+constexpr int kCrcLength = 2;
+
+// Silence that ends a frame at least, in microseconds.
+constexpr std::int32_t kMinSilentInterval = 2000;
+constexpr std::uint32_t kMaxFrameToleranceMs = 20;
+
+// Silence in microseconds that ends a frame: four 11-bit character times
+// (computed in single precision, rounded), at least 2000, plus the tolerance.
+std::int32_t rtuSilentInterval(std::int32_t baudRate, std::int32_t toleranceUs) noexcept;
+
+// Length (CRC included) of the request in frame[0..count) when its function
+// code has a fixed or self-described layout, else 0: such frames end by
+// silence. Reads frame[6] and frame[10], which may be left over from an
+// earlier frame while count is smaller: the result is then larger than count.
+int expectedRtuRequestLength(const std::uint8_t* frame) noexcept;
+
+}  // namespace mbslave

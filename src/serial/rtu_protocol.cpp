@@ -1,0 +1,100 @@
+#include "serial/rtu_protocol.hpp"
+
+#include "engine/crc16.hpp"
+
+namespace mbslave {
+
+RtuProtocol::RtuProtocol() noexcept { requestInfo.protocolType = MB_PROTOCOL_RTU; }
+
+int RtuProtocol::setFrameTolerance(std::uint32_t milliseconds) noexcept {
+    if (milliseconds > kMaxFrameToleranceMs) return MB_ERR_ILLEGAL_ARGUMENT;
+    if (isStarted()) return MB_ERR_ILLEGAL_STATE;
+    frameTolerance = static_cast<std::int32_t>(milliseconds) * 1000;
+    return MB_OK;
+}
+
+int RtuProtocol::startupSerialServer(const MbWideChar* portName, int baudRate, int dataBits,
+                                     int stopBits, int parity) {
+    // A running server keeps the interval of the line it runs on, whatever
+    // rate a refused second start-up names.
+    if (!isStarted()) silentInterval = rtuSilentInterval(baudRate, frameTolerance);
+    if (dataBits != 8) return MB_ERR_ILLEGAL_ARGUMENT;
+    return SerialProtocol::startupSerialServer(portName, baudRate, dataBits, stopBits, parity);
+}
+
+int RtuProtocol::serverLoop() {
+    const int preamble = serverLoopPreamble();
+    if (preamble != MB_OK) return preamble;
+
+    const int first = port.readByte(&frame[0], timeOut * 1000);
+    if (first == SER_ERR_TIMEOUT) return MB_OK;  // no request this time
+    if (first != 0) return MB_ERR_IO;
+
+    int count = 1;
+    const Reception reception = receiveFrame(count);
+    if (reception == Reception::failed) return MB_ERR_IO;
+    if (reception == Reception::dropped) return MB_OK;
+    if (!hasValidCrc16(frame, count)) return MB_OK;
+
+    const std::uint8_t slaveAddress = frame[0];
+    const int length = count - kCrcLength;
+    requestInfo.slaveAddress = slaveAddress;
+    if (slaveAddress == kBroadcastAddress) {
+        serveBroadcast(frame, length);
+        return MB_OK;
+    }
+    if (dataTable(slaveAddress) == nullptr) return MB_OK;  // for another slave
+
+    const int replyLength = processRequest(frame, length);
+    if (replyLength > 0) sendReply(replyLength);  // a lost reply is not reported
+    recordServedRequest(slaveAddress);
+    return MB_OK;
+}
+
+RtuProtocol::Reception RtuProtocol::receiveFrame(int& count) {
+    bool overflow = false;
+    for (;;) {
+        const int read = port.readByte(&frame[count], static_cast<std::uint32_t>(silentInterval));
+        if (read == SER_ERR_TIMEOUT) {
+            // The line was silent for one interval: the frame has ended.
+            ++totalCounter;
+            return overflow || count < kMinRtuFrameLength ? Reception::dropped
+                                                          : Reception::complete;
+        }
+        if (read != 0) return Reception::failed;
+
+        // Past 255 bytes the frame is kept from growing: further bytes
+        // overwrite its last byte, and it is dropped when it ends.
+        if (count < kMaxRtuFrameLength) {
+            ++count;
+        } else {
+            overflow = true;
+        }
+        if (!overflow && endsByExpectedLength(count)) {
+            ++totalCounter;
+            return Reception::complete;
+        }
+    }
+}
+
+bool RtuProtocol::endsByExpectedLength(int count) const noexcept {
+    if (count < kMinRtuFrameLength) return false;
+    if (dataTable(frame[0]) == nullptr) return false;
+    return expectedRtuRequestLength(frame) == count;
+}
+
+int RtuProtocol::sendReply(int length) {
+    appendCrc16(frame, length);
+    return transmitReply(frame, length + kCrcLength);
+}
+
+void RtuProtocol::waitForLineSilence() {
+    // Whatever arrives meanwhile is discarded; the reply starts once the
+    // line has been silent for one interval, also after a frame that ended
+    // early by its expected length.
+    std::uint8_t discarded = 0;
+    while (port.readByte(&discarded, static_cast<std::uint32_t>(silentInterval)) == 0) {
+    }
+}
+
+}  // namespace mbslave

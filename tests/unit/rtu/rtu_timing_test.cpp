@@ -1,0 +1,130 @@
+// End-of-frame silence, the expected-length table, and the RTU start-up
+// and frame tolerance rules.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "api/protocol_handle.hpp"
+#include "rtu_test_support.hpp"
+#include "serial/rtu_frame.hpp"
+
+namespace mbslave {
+namespace {
+
+using test::FakeRtuLine;
+using test::FakeSerialDevice;
+
+TEST(RtuSilentInterval, FourCharacterTimesWithFloorAndTolerance) {
+    struct Case {
+        std::int32_t baudRate, toleranceUs, expected;
+    };
+    const Case cases[] = {
+        {1200, 0, 36667},   {2400, 0, 18333},    {4800, 0, 9167},     {9600, 0, 4583},
+        {19200, 0, 2292},   {38400, 0, 2000},    {57600, 0, 2000},    {115200, 0, 2000},
+        {22000, 0, 2000},   {21000, 0, 2095},    {9600, 20000, 24583}, {115200, 20000, 22000},
+        {1, 0, 44000000},   {0, 0, 2000},        {-9600, 5000, 7000},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(rtuSilentInterval(c.baudRate, c.toleranceUs), c.expected)
+            << c.baudRate << " baud, tolerance " << c.toleranceUs;
+    }
+}
+
+TEST(RtuExpectedLength, FixedAndSelfDescribedRequests) {
+    struct Case {
+        std::uint8_t functionCode, byte6, byte10;
+        int expected;
+    };
+    const Case cases[] = {
+        {1, 0, 0, 8},      {2, 0, 0, 8},       {3, 99, 99, 8},   {4, 0, 0, 8},
+        {5, 0, 0, 8},      {6, 0, 0, 8},       {7, 0, 0, 6},     {15, 2, 0, 11},
+        {16, 246, 0, 255}, {16, 0xFF, 0, 264}, {22, 0, 0, 10},   {23, 0, 4, 17},
+        {23, 0, 0xFF, 268}, {8, 0, 0, 0},      {17, 0, 0, 0},    {20, 0, 0, 0},
+        {43, 0, 0, 0},     {0, 0, 0, 0},       {0x83, 0, 0, 0},  {0x81, 0, 0, 0},
+        {127, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::uint8_t frame[16] = {1, c.functionCode};
+        frame[6] = c.byte6;
+        frame[10] = c.byte10;
+        EXPECT_EQ(expectedRtuRequestLength(frame), c.expected) << int(c.functionCode);
+    }
+}
+
+TEST(RtuStartup, OnlyEightDataBitsAndTheIntervalOfTheLine) {
+    {
+        FakeRtuLine line({1});
+        ASSERT_EQ(line.started, MB_OK);
+        EXPECT_EQ(line.protocol->getSilentInterval(), 2292);
+        EXPECT_EQ(line.device.appliedSettings.back().dataBits, 8);
+    }
+    FakeSerialDevice device;
+    test::TestRtuProtocol protocol;
+    test::ServedTable table;
+    protocol.attachSerialDevice(&device);
+    protocol.setDataTable(1, &table);
+    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 9600, 7, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(device.count(FakeSerialDevice::Call::open), 0);
+    // The interval is computed also for a refused start-up.
+    EXPECT_EQ(protocol.getSilentInterval(), 4583);
+    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 9600, 9, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
+
+    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 4800, 8, 1, PARITY_NONE), MB_OK);
+    EXPECT_EQ(protocol.getSilentInterval(), 9167);
+    // A second start-up at another rate is refused and leaves the running
+    // line's interval alone.
+    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 115200, 8, 1, PARITY_NONE), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 115200, 7, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(protocol.getSilentInterval(), 9167);
+}
+
+TEST(RtuFrameTolerance, RangeThenStateAndAppliedAtTheNextStartup) {
+    FakeRtuLine line({1}, 9600);
+    auto& rtu = *line.protocol;
+    EXPECT_EQ(rtu.setFrameTolerance(21), MB_ERR_ILLEGAL_ARGUMENT);  // range first, while started
+    EXPECT_EQ(rtu.setFrameTolerance(0xFFFFFFFFu), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(rtu.setFrameTolerance(20), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(rtu.frameTolerance, 0);
+
+    rtu.shutdownServer();
+    EXPECT_EQ(rtu.setFrameTolerance(21), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(rtu.frameTolerance, 0);
+    EXPECT_EQ(rtu.setFrameTolerance(20), MB_OK);
+    EXPECT_EQ(rtu.frameTolerance, 20000);
+    EXPECT_EQ(rtu.getSilentInterval(), 4583);  // not before the next start-up
+    ASSERT_EQ(rtu.startupSerialServer(u"COM1", 9600, 8, 1, PARITY_NONE), MB_OK);
+    EXPECT_EQ(rtu.getSilentInterval(), 24583);
+
+    // The interval is the read time-out of every byte after the first.
+    line.device.readTimeouts.clear();
+    line.receive(test::withCrc({0x01, 0x11}));
+    ASSERT_EQ(rtu.serverLoop(), MB_OK);
+    ASSERT_GE(line.device.readTimeouts.size(), 4u);
+    EXPECT_EQ(line.device.readTimeouts[0], 1000000u);  // the protocol time-out
+    for (std::size_t i = 1; i < line.device.readTimeouts.size(); ++i) {
+        EXPECT_EQ(line.device.readTimeouts[i], 24583u) << i;
+    }
+}
+
+TEST(RtuExports, CreateAndFrameToleranceThroughTheHandle) {
+    MbusSlaveHandle* rtu = mbusSlave_createRtuProtocol();
+    ASSERT_NE(rtu, nullptr);
+    EXPECT_EQ(mbusSlave_isStarted(rtu), 0);
+    EXPECT_EQ(mbusSlave_getTimeout(rtu), 1000u);
+    EXPECT_EQ(toHandle(rtu)->protocol->getRequestInfo().protocolType, MB_PROTOCOL_RTU);
+    EXPECT_EQ(mbusSlave_setFrameTolerance(rtu, 20), MB_OK);
+    EXPECT_EQ(mbusSlave_setFrameTolerance(rtu, 21), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(mbusSlave_setFrameTolerance(nullptr, 5), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(mbusSlave_serverLoop(rtu), MB_ERR_ILLEGAL_STATE);
+    mbusSlave_destroyProtocol(rtu);
+
+    // A handle of another kind is refused before the range check.
+    MbusSlaveHandle* tcp = mbusSlave_createTcpProtocol();
+    ASSERT_NE(tcp, nullptr);
+    EXPECT_EQ(mbusSlave_setFrameTolerance(tcp, 5), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(mbusSlave_setFrameTolerance(tcp, 99), MB_ERR_ILLEGAL_STATE);
+    mbusSlave_destroyProtocol(tcp);
+}
+
+}  // namespace
+}  // namespace mbslave
