@@ -303,6 +303,13 @@ MBSLAVE_API MbusSlaveHandle *mbusSlave_createRtuProtocol(void);
  */
 MBSLAVE_API int mbusSlave_setFrameTolerance(MbusSlaveHandle *handle, uint32_t milliseconds);
 
+/** A new Modbus ASCII slave handle (not started; 7 or 8 data bits); null
+ *  when memory is exhausted. Frames are ":" + upper-case hexadecimal digits
+ *  + LRC + CR LF; each character must come within the protocol time-out.
+ *  Broadcasts (address 00) are carried out by every configured address
+ *  1..254 without a reply. */
+MBSLAVE_API MbusSlaveHandle *mbusSlave_createAsciiProtocol(void);
+
 /* ------------------------------------------------------------------------
  * Functions: IP handles (TCP, RTU over TCP, UDP)
  * ------------------------------------------------------------------------ */

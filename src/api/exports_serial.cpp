@@ -1,8 +1,10 @@
 // Exported functions of the serial handles (RTU, ASCII).
 #include "api/protocol_handle.hpp"
+#include "serial/ascii_protocol.hpp"
 #include "serial/rtu_protocol.hpp"
 #include "serial/serial_protocol.hpp"
 
+using mbslave::AsciiProtocol;
 using mbslave::protocolAs;
 using mbslave::protocolOf;
 using mbslave::RtuProtocol;
@@ -36,6 +38,10 @@ MBSLAVE_API MbusSlaveHandle* mbusSlave_createRtuProtocol(void) {
 MBSLAVE_API int mbusSlave_setFrameTolerance(MbusSlaveHandle* handle, uint32_t milliseconds) {
     RtuProtocol* rtu = protocolAs<RtuProtocol>(handle);
     return rtu == nullptr ? MB_ERR_ILLEGAL_STATE : rtu->setFrameTolerance(milliseconds);
+}
+
+MBSLAVE_API MbusSlaveHandle* mbusSlave_createAsciiProtocol(void) {
+    return mbslave::toOpaque(mbslave::createHandle<AsciiProtocol>());
 }
 
 }  // extern "C"

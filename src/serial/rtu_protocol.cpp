@@ -36,18 +36,7 @@ int RtuProtocol::serverLoop() {
     if (reception == Reception::dropped) return MB_OK;
     if (!hasValidCrc16(frame, count)) return MB_OK;
 
-    const std::uint8_t slaveAddress = frame[0];
-    const int length = count - kCrcLength;
-    requestInfo.slaveAddress = slaveAddress;
-    if (slaveAddress == kBroadcastAddress) {
-        serveBroadcast(frame, length);
-        return MB_OK;
-    }
-    if (dataTable(slaveAddress) == nullptr) return MB_OK;  // for another slave
-
-    const int replyLength = processRequest(frame, length);
-    if (replyLength > 0) sendReply(replyLength);  // a lost reply is not reported
-    recordServedRequest(slaveAddress);
+    serveRequest(frame, count - kCrcLength, [this](int length) { return sendReply(length); });
     return MB_OK;
 }
 

@@ -65,6 +65,25 @@ protected:
     // stays 0.
     void serveBroadcast(std::uint8_t* frame, int length);
 
+    // A request that passed its framing check, in frame[0..length) without
+    // the check bytes: a broadcast is carried out without reply; a request
+    // for an address without table is left alone; any other is processed,
+    // its reply (if any) goes out through sendReply(replyLength), and it
+    // counts as served.
+    template <typename SendReply>
+    void serveRequest(std::uint8_t* frame, int length, SendReply sendReply) {
+        const std::uint8_t slaveAddress = frame[0];
+        requestInfo.slaveAddress = slaveAddress;
+        if (slaveAddress == kBroadcastAddress) {
+            serveBroadcast(frame, length);
+            return;
+        }
+        if (dataTable(slaveAddress) == nullptr) return;  // for another slave
+        const int replyLength = processRequest(frame, length);
+        if (replyLength > 0) sendReply(replyLength);  // a lost reply is not reported
+        recordServedRequest(slaveAddress);
+    }
+
     SerialPort port;
     std::int32_t rs485Mode = 0;
     std::uint32_t rs485Delay = 0;

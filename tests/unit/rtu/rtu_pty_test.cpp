@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "rtu_test_support.hpp"
-#include "unit/serial/pty_pair.hpp"
+#include "support/pty_slave.hpp"
 
 namespace mbslave {
 namespace {
@@ -21,75 +21,17 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 using test::Bytes;
-using test::PtyPair;
 using test::withCrc;
 
-// The application's data: holding registers per address, and the writes
-// each address received with the slave address its context showed.
-struct Application {
-    std::array<std::array<std::uint16_t, 16>, 256> registers{};
-    std::array<int, 256> writes{};
-    std::array<int, 256> contextAddress{};
-    int reads = 0;
-};
-Application app;
-
-int readRegisters(int startRef, std::uint16_t regArr[], int refCnt, const RequestInfo* info) {
-    ++app.reads;
-    for (int i = 0; i < refCnt; ++i) {
-        regArr[i] = app.registers[static_cast<std::size_t>(info->slaveAddress)]
-                                 [static_cast<std::size_t>((startRef + i) % 16)];
-    }
-    return 1;
-}
-
-template <int Address>
-int writeRegisters(int startRef, const std::uint16_t regArr[], int refCnt, const RequestInfo* info) {
-    ++app.writes[Address];
-    app.contextAddress[Address] = info->slaveAddress;
-    for (int i = 0; i < refCnt; ++i) app.registers[Address][static_cast<std::size_t>((startRef + i) % 16)] = regArr[i];
-    return 1;
-}
-
-struct HandleDeleter {
-    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
-};
-using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
-
-template <int Address>
-void configure(MbusSlaveHandle* handle) {
-    mbusSlave_configureCallbacks(handle, Address, readRegisters, writeRegisters<Address>, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr);
-}
-
-class RtuOnPty {
+// An RTU slave on a pty with the given frame tolerance, started.
+class RtuOnPty : public test::PtySlave {
 public:
-    explicit RtuOnPty(int baudRate, std::uint32_t toleranceMs = 0) {
-        app = Application{};
-        configure<1>(handle.get());
-        configure<17>(handle.get());
-        configure<254>(handle.get());
-        configure<255>(handle.get());
-        mbusSlave_setTimeout(handle.get(), 100);
+    explicit RtuOnPty(int baudRate, std::uint32_t toleranceMs = 0)
+        : PtySlave(mbusSlave_createRtuProtocol()) {
         mbusSlave_setFrameTolerance(handle.get(), toleranceMs);
-        started = mbusSlave_startupSerialServer(handle.get(), pty.wideSlaveName().c_str(), baudRate,
-                                                8, 1, PARITY_NONE);
+        started = start(baudRate);
     }
-
-    // Passes until the total counter reaches total or the limit passes.
-    void serveUntilTotal(std::uint32_t total, milliseconds limit = milliseconds(2000)) {
-        const auto deadline = steady_clock::now() + limit;
-        while (mbusSlave_getTotalCounter(handle.get()) < total && steady_clock::now() < deadline) {
-            ASSERT_EQ(mbusSlave_serverLoop(handle.get()), MB_OK);
-        }
-    }
-    std::uint32_t total() { return mbusSlave_getTotalCounter(handle.get()); }
-    std::uint32_t success() { return mbusSlave_getSuccessCounter(handle.get()); }
-
-    PtyPair pty;
-    HandlePtr handle{mbusSlave_createRtuProtocol()};
-    int started = -1;
+    int started;
 };
 
 const Bytes kReadTwo = withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02});
@@ -99,10 +41,10 @@ TEST(RtuPty, AReadIsAnswered) {
     for (int baudRate : {9600, 115200}) {
         RtuOnPty slave(baudRate);
         ASSERT_EQ(slave.started, MB_OK);
-        app.registers[1][1] = 0x1234;
-        app.registers[1][2] = 0xBEEF;
+        test::ptyApp.registers[1][1] = 0x1234;
+        test::ptyApp.registers[1][2] = 0xBEEF;
         slave.pty.send(kReadTwo);
-        slave.serveUntilTotal(1);
+        ASSERT_TRUE(slave.serveUntilTotal(1));
         EXPECT_EQ(slave.pty.receive(9, milliseconds(1000)),
                   withCrc({0x01, 0x03, 0x04, 0x12, 0x34, 0xBE, 0xEF}));
         EXPECT_EQ(slave.success(), 1u);
@@ -134,7 +76,7 @@ TEST(RtuPty, GapsInsideAFrame) {
                 slave.pty.send(Bytes(kReadTwo.begin() + 3, kReadTwo.end()));
             });
             // A split frame is two frames that both fail.
-            slave.serveUntilTotal(c.endsFrame ? 2 : 1);
+            EXPECT_TRUE(slave.serveUntilTotal(c.endsFrame ? 2 : 1));
             master.join();
             const Bytes reply = slave.pty.receive(kReadTwoReply.size(), milliseconds(c.endsFrame ? 100 : 1000));
             if (c.endsFrame) {
@@ -159,11 +101,11 @@ TEST(RtuPty, AKnownRequestEndsAtItsLengthAnUnknownOneBySilence) {
     RtuOnPty slave(19200);
     ASSERT_EQ(slave.started, MB_OK);
     slave.pty.send(readAndMore);
-    slave.serveUntilTotal(1);
+    ASSERT_TRUE(slave.serveUntilTotal(1));
     EXPECT_EQ(slave.pty.receive(kReadTwoReply.size(), milliseconds(1000)), kReadTwoReply);
 
     slave.pty.send(reportIdAndMore);  // 5 bytes: its CRC fails
-    slave.serveUntilTotal(2);
+    ASSERT_TRUE(slave.serveUntilTotal(2));
     EXPECT_TRUE(slave.pty.receive(1, milliseconds(100)).empty());
     EXPECT_EQ(slave.success(), 1u);
 }
@@ -187,7 +129,7 @@ TEST(RtuPty, DroppedFramesAreCountedButNeverAnswered) {
         RtuOnPty slave(115200);
         ASSERT_EQ(slave.started, MB_OK);
         slave.pty.send(c.frame);
-        slave.serveUntilTotal(1);
+        ASSERT_TRUE(slave.serveUntilTotal(1));
         EXPECT_EQ(slave.total(), 1u) << c.what;
         if (c.replyLength == 0) {
             EXPECT_TRUE(slave.pty.receive(1, milliseconds(100)).empty()) << c.what;
@@ -196,7 +138,7 @@ TEST(RtuPty, DroppedFramesAreCountedButNeverAnswered) {
             EXPECT_EQ(slave.pty.receive(c.replyLength, milliseconds(1000)), c.frame) << c.what;
             EXPECT_EQ(slave.success(), 1u) << c.what;
         }
-        EXPECT_EQ(app.reads, 0) << c.what;
+        EXPECT_EQ(test::ptyApp.reads, 0) << c.what;
     }
 }
 
@@ -204,15 +146,15 @@ TEST(RtuPty, BroadcastWriteReachesEveryConfiguredAddressButNo255AndNoReply) {
     RtuOnPty slave(38400);
     ASSERT_EQ(slave.started, MB_OK);
     slave.pty.send(withCrc({0x00, 0x06, 0x00, 0x03, 0xCA, 0xFE}));
-    slave.serveUntilTotal(1);
+    ASSERT_TRUE(slave.serveUntilTotal(1));
     EXPECT_EQ(mbusSlave_getConnectionStatus(slave.handle.get()), 1);
     EXPECT_TRUE(slave.pty.receive(1, milliseconds(100)).empty());
     for (int address : {1, 17, 254}) {
-        EXPECT_EQ(app.writes[static_cast<std::size_t>(address)], 1) << address;
-        EXPECT_EQ(app.contextAddress[static_cast<std::size_t>(address)], 0) << address;
-        EXPECT_EQ(app.registers[static_cast<std::size_t>(address)][4], 0xCAFE) << address;
+        EXPECT_EQ(test::ptyApp.writes[static_cast<std::size_t>(address)], 1) << address;
+        EXPECT_EQ(test::ptyApp.contextAddress[static_cast<std::size_t>(address)], 0) << address;
+        EXPECT_EQ(test::ptyApp.registers[static_cast<std::size_t>(address)][4], 0xCAFE) << address;
     }
-    EXPECT_EQ(app.writes[255], 0);
+    EXPECT_EQ(test::ptyApp.writes[255], 0);
     EXPECT_EQ(slave.success(), 1u);
 }
 
@@ -231,7 +173,7 @@ TEST(RtuPty, TheReplyWaitsForTheLineToFallSilent) {
                 slave.pty.send({0xFF});
             }
         });
-        slave.serveUntilTotal(1);
+        EXPECT_TRUE(slave.serveUntilTotal(1));
         const Bytes reply = slave.pty.receive(kReadTwoReply.size(), milliseconds(1000));
         const auto replyAt = steady_clock::now();
         master.join();

@@ -1,18 +1,12 @@
-// An RTU slave with a recording fake device behind its port and served
-// tables for chosen addresses, plus frame builders.
+// An RTU slave on a recording fake device, and RTU frame builders.
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
-#include <map>
-#include <memory>
 #include <vector>
 
 #include "engine/crc16.hpp"
 #include "serial/rtu_protocol.hpp"
-#include "support/fake_clock.hpp"
-#include "support/fake_serial_device.hpp"
-#include "support/served_table.hpp"
+#include "support/fake_serial_line.hpp"
 
 namespace mbslave::test {
 
@@ -40,31 +34,6 @@ public:
     using RtuProtocol::frameTolerance;
 };
 
-struct FakeRtuLine {
-    explicit FakeRtuLine(std::initializer_list<int> addresses, int baudRate = 19200) {
-        protocol->setTickSource(&FakeClock::tick);
-        protocol->attachSerialDevice(&device);
-        for (int address : addresses) protocol->setDataTable(address, &tables[address]);
-        started = protocol->startupSerialServer(u"COM1", baudRate, 8, 1, PARITY_NONE);
-        device.events.clear();
-        device.readTimeouts.clear();
-    }
-
-    // Bytes as received, then a silent interval.
-    void receive(const Bytes& bytes) {
-        for (std::uint8_t byte : bytes) device.input.push_back(byte);
-        device.input.push_back(FakeSerialDevice::kSilence);
-    }
-    int accessCount() const {
-        std::size_t count = 0;
-        for (const auto& entry : tables) count += entry.second.accesses.size();
-        return static_cast<int>(count);
-    }
-
-    FakeSerialDevice device;
-    std::map<int, ServedTable> tables;
-    std::unique_ptr<TestRtuProtocol> protocol = std::make_unique<TestRtuProtocol>();
-    int started = -1;
-};
+using FakeRtuLine = FakeSerialLine<TestRtuProtocol>;
 
 }  // namespace mbslave::test

@@ -1,0 +1,84 @@
+#include "serial/ascii_protocol.hpp"
+
+#include "serial/ascii_hex.hpp"
+
+namespace mbslave {
+
+namespace {
+constexpr std::uint8_t kColon = ':';
+constexpr std::uint8_t kCarriageReturn = '\r';
+constexpr std::uint8_t kLineFeed = '\n';
+}  // namespace
+
+AsciiProtocol::AsciiProtocol() noexcept { requestInfo.protocolType = MB_PROTOCOL_ASCII; }
+
+int AsciiProtocol::serverLoop() {
+    const int preamble = serverLoopPreamble();
+    if (preamble != MB_OK) return preamble;
+
+    int digits = 0;
+    const Reception reception = receiveFrame(digits);
+    if (reception == Reception::failed) return MB_ERR_IO;
+    if (reception == Reception::dropped) return MB_OK;
+
+    const int length = decodeFrame(digits);
+    if (length < 0) return MB_OK;
+    serveRequest(frame, length, [this](int replyLength) { return sendReply(replyLength); });
+    return MB_OK;
+}
+
+AsciiProtocol::Reception AsciiProtocol::receiveFrame(int& digits) {
+    // Every character gets the whole protocol time-out; a frame whose next
+    // character does not come within it is dropped.
+    const std::uint32_t timeout = timeOut * 1000;
+    bool inFrame = false;
+    for (;;) {
+        std::uint8_t character = 0;
+        const int read = port.readByte(&character, timeout);
+        if (read == SER_ERR_TIMEOUT) return Reception::dropped;
+        if (read != 0) return Reception::failed;
+
+        if (character == kColon) {  // a new frame, also inside one
+            inFrame = true;
+            digits = 0;
+            ++totalCounter;
+        } else if (character == kCarriageReturn) {
+            // ignored everywhere
+        } else if (character == kLineFeed) {
+            if (inFrame) return Reception::complete;
+        } else if (inFrame) {
+            if (hexToNibble(character) < 0) return Reception::dropped;
+            if (digits == kMaxAsciiDigits) return Reception::dropped;
+            text[digits++] = static_cast<char>(character);
+        }
+        // Anything else outside a frame is line noise.
+    }
+}
+
+int AsciiProtocol::decodeFrame(int digits) noexcept {
+    if (digits < kMinAsciiDigits) return -1;
+    const int length = digits / 2 - 1;  // an odd last digit is ignored
+    const auto* hex = reinterpret_cast<const std::uint8_t*>(text);
+    for (int i = 0; i <= length; ++i) {  // the message, then its LRC byte
+        frame[i] = static_cast<std::uint8_t>(hexPairToByte(hex[2 * i], hex[2 * i + 1]));
+    }
+    return lrc(frame, length) == frame[length] ? length : -1;
+}
+
+int AsciiProtocol::sendReply(int length) {
+    if (length > kMaxFrameLength) return MB_ERR_IO;  // would not fit in text
+    int size = 0;
+    text[size++] = static_cast<char>(kColon);
+    for (int i = 0; i < length; ++i) {
+        text[size++] = nibbleToHex(frame[i] >> 4);
+        text[size++] = nibbleToHex(frame[i]);
+    }
+    const std::uint8_t check = lrc(frame, length);
+    text[size++] = nibbleToHex(check >> 4);
+    text[size++] = nibbleToHex(check);
+    text[size++] = static_cast<char>(kCarriageReturn);
+    text[size++] = static_cast<char>(kLineFeed);
+    return transmitReply(reinterpret_cast<const std::uint8_t*>(text), size);
+}
+
+}  // namespace mbslave

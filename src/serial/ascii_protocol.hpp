@@ -1,0 +1,48 @@
+// Modbus ASCII slave on a serial line: a frame is a line of text, ":" then
+// address, PDU and LRC as pairs of hexadecimal digits, then CR LF; one
+// request received and answered per server-loop pass.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/slave_protocol.hpp"
+#include "serial/serial_protocol.hpp"
+
+namespace mbslave {
+
+// Digits one frame may carry: 2 x 255 message bytes, 2 LRC digits and one
+// odd digit that is ignored.
+constexpr int kMaxAsciiDigits = 513;
+// 255 message bytes and their LRC byte.
+constexpr int kAsciiFrameSize = kMaxAsciiDigits / 2;
+// Fewer digits carry no slave address besides the LRC.
+constexpr int kMinAsciiDigits = 4;
+// ":" + 2 x 254 reply digits + 2 LRC digits + CR LF.
+constexpr int kAsciiTextSize = 1 + 2 * kMaxFrameLength + 2 + 2;
+static_assert(kAsciiTextSize == kMaxAsciiDigits);
+
+class AsciiProtocol : public SerialProtocol {
+public:
+    AsciiProtocol() noexcept;
+
+    int serverLoop() override;
+
+protected:
+    // Sends frame[0..length) as a line of text with its LRC.
+    // MB_OK, MB_ERR_SEND_TIMEOUT or MB_ERR_IO.
+    int sendReply(int length);
+
+    std::uint8_t frame[kAsciiFrameSize] = {};  // decoded message and its LRC byte
+    char text[kMaxAsciiDigits] = {};           // received digits, then the reply text
+
+private:
+    enum class Reception { complete, dropped, failed };
+    // Reads characters until a frame has ended with LF; digits is the
+    // number of its digits stored in text.
+    Reception receiveFrame(int& digits);
+    // Decodes the digits into frame; the message length, or -1 when the
+    // frame is too short or its LRC is wrong.
+    int decodeFrame(int digits) noexcept;
+};
+
+}  // namespace mbslave
