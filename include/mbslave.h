@@ -318,6 +318,12 @@ MBSLAVE_API MbusSlaveHandle *mbusSlave_createAsciiProtocol(void);
  *  started); null when memory is exhausted. Serves up to 32 masters at once. */
 MBSLAVE_API MbusSlaveHandle *mbusSlave_createTcpProtocol(void);
 
+/** A new server handle for Modbus RTU frames (address, PDU, CRC-16) over TCP
+ *  connections (port 1100, connection time-out 0, not started); null when
+ *  memory is exhausted. Each read of a connection must hold one whole frame;
+ *  a short, unserved or corrupted frame closes the connection. */
+MBSLAVE_API MbusSlaveHandle *mbusSlave_createRtuOverTcpProtocol(void);
+
 /**
  * Starts the IP server on the address of hostName (dotted IPv4 text or a host
  * name); null or "" binds to every local address. Returns MB_OK,

@@ -2,16 +2,22 @@
 // A handle of another kind is refused without being touched.
 #include "api/protocol_handle.hpp"
 #include "ip/ip_protocol.hpp"
+#include "ip/rtu_over_tcp_protocol.hpp"
 #include "ip/tcp_protocol.hpp"
 
 using mbslave::IpProtocol;
 using mbslave::protocolAs;
+using mbslave::RtuOverTcpProtocol;
 using mbslave::TcpProtocol;
 
 extern "C" {
 
 MBSLAVE_API MbusSlaveHandle* mbusSlave_createTcpProtocol(void) {
     return mbslave::toOpaque(mbslave::createHandle<TcpProtocol>());
+}
+
+MBSLAVE_API MbusSlaveHandle* mbusSlave_createRtuOverTcpProtocol(void) {
+    return mbslave::toOpaque(mbslave::createHandle<RtuOverTcpProtocol>());
 }
 
 MBSLAVE_API int mbusSlave_startupIpServer(MbusSlaveHandle* handle, const char* hostName) {

@@ -28,6 +28,8 @@ public:
     void setCloseCallback(MbCloseCallback callback) noexcept { closeCallback = callback; }
 
     int connectionCount() const noexcept;
+    // Descriptor of a connection slot (-1 when free), for inspection.
+    int connectionDescriptor(int slot) const noexcept { return connectionSockets[slot].descriptor(); }
 
 protected:
     int openServerSocket(const char* hostName) override;

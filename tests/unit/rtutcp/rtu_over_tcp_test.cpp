@@ -1,0 +1,380 @@
+// RTU frames over TCP connections on real loopback sockets: framing, CRC,
+// the close rules with their counter effects, and what the application sees.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "rtu_tcp_fixture.hpp"
+#include "support/fake_clock.hpp"
+
+namespace mbslave::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Events = std::vector<std::string>;
+
+constexpr std::uint8_t kServedUnit = 5;
+
+// FC3, two registers from wire address 0x0010 (references 17 and 18).
+Bytes readTwoRegisters(std::uint8_t unit) { return rtuFrame(unit, {0x03, 0x00, 0x10, 0x00, 0x02}); }
+
+Bytes readTwoRegistersReply(std::uint8_t unit) {
+    return rtuFrame(unit, {0x03, 0x04, 0x10, 0x11, 0x10, 0x12});
+}
+
+struct TimeOutCounter {
+    static inline int count = 0;
+    static void onTimeOut() { ++count; }
+};
+
+class RtuOverTcpServing : public RtuOverTcpTest {
+protected:
+    void SetUp() override {
+        RtuOverTcpTest::SetUp();
+        serveRegisters(kServedUnit);
+        start();
+    }
+};
+
+TEST_F(RtuOverTcpTest, NewServerDefaults) {
+    EXPECT_EQ(mbusSlave_getPort(raw()), 1100);
+    EXPECT_EQ(mbusSlave_getConnectionTimeOut(raw()), 0u);
+    EXPECT_EQ(mbusSlave_isStarted(raw()), 0);
+    EXPECT_EQ(server().getRequestInfo().protocolType, MB_PROTOCOL_RTU_OVER_TCP);
+    EXPECT_EQ(pass(), MB_ERR_ILLEGAL_STATE);
+}
+
+TEST_F(RtuOverTcpServing, RequestIsServedWithTheContextOfItsConnection) {
+    LoopbackClient master = connectMaster();
+    ASSERT_TRUE(master.send(readTwoRegisters(kServedUnit)));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(9), readTwoRegistersReply(kServedUnit));
+
+    ASSERT_EQ(RegisterStore::contexts.size(), 1u);
+    const RequestInfo& seen = RegisterStore::contexts[0];
+    EXPECT_EQ(seen.protocolType, MB_PROTOCOL_RTU_OVER_TCP);
+    EXPECT_EQ(seen.slaveAddress, kServedUnit);
+    EXPECT_STREQ(seen.peerName, "127.0.0.1");
+    EXPECT_EQ(seen.transactionId, 0);
+    EXPECT_EQ(total(), 1u);
+    EXPECT_EQ(success(), 1u);
+    EXPECT_EQ(mbusSlave_getConnectionStatus(raw()), 1);
+    EXPECT_EQ(Notifications::events, (Events{"accept 127.0.0.1", "request 127.0.0.1"}));
+    EXPECT_TRUE(master.isQuiet());
+
+    mbusSlave_shutdownServer(raw());
+    EXPECT_EQ(mbusSlave_getConnectionStatus(raw()), 0);
+}
+
+TEST_F(RtuOverTcpServing, WrittenRegistersReachTheCallbackAndTheConnectionStays) {
+    LoopbackClient master = connectMaster();
+    // FC16, wire address 0x0100, two registers 0xBEEF 0x0102.
+    ASSERT_TRUE(master.send(rtuFrame(kServedUnit, {0x10, 0x01, 0x00, 0x00, 0x02, 0x04, 0xBE, 0xEF,
+                                                   0x01, 0x02})));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(8), rtuFrame(kServedUnit, {0x10, 0x01, 0x00, 0x00, 0x02}));
+    EXPECT_EQ(RegisterStore::writtenStart, 0x101);
+    EXPECT_EQ(RegisterStore::written, (std::vector<std::uint16_t>{0xBEEF, 0x0102}));
+
+    ASSERT_TRUE(master.send(readTwoRegisters(kServedUnit)));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(9), readTwoRegistersReply(kServedUnit));
+    EXPECT_EQ(success(), 2u);
+}
+
+// A frame that closes the connection: counted in the total counter only,
+// no reply, no data access, close notified.
+struct ClosingFrame {
+    const char* name;
+    Bytes bytes;
+};
+
+void PrintTo(const ClosingFrame& c, std::ostream* os) { *os << c.name; }
+
+Bytes withBadCrc(Bytes frame) {
+    frame.back() ^= 0x01;
+    return frame;
+}
+
+Bytes concatenated(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+Bytes prefix(const Bytes& frame, std::size_t length) { return Bytes(frame.begin(), frame.begin() + length); }
+
+Bytes oversized() {
+    // A 300-byte frame: the one read takes its first 256 bytes, whose last
+    // two are not their CRC.
+    Bytes echo{0x08, 0x00, 0x00};
+    echo.resize(297, 0x5A);
+    return rtuFrame(kServedUnit, echo);
+}
+
+class RtuOverTcpClosingFrames : public RtuOverTcpServing,
+                                public ::testing::WithParamInterface<ClosingFrame> {};
+
+TEST_P(RtuOverTcpClosingFrames, CloseTheConnectionAndCountOnlyTheRead) {
+    LoopbackClient master = connectMaster();
+    ASSERT_TRUE(master.send(GetParam().bytes));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_TRUE(master.closedByPeer());
+    EXPECT_EQ(server().connectionCount(), 0);
+    EXPECT_EQ(total(), 1u);
+    EXPECT_EQ(success(), 0u);
+    EXPECT_TRUE(RegisterStore::contexts.empty());
+    EXPECT_EQ(mbusSlave_getConnectionStatus(raw()), 0);
+    EXPECT_EQ(Notifications::events, (Events{"accept 127.0.0.1", "close 127.0.0.1"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, RtuOverTcpClosingFrames,
+    ::testing::Values(
+        ClosingFrame{"singleByte", {kServedUnit}},
+        ClosingFrame{"fourBytesWithValidCrc", rtuFrame(kServedUnit, {0x07})},
+        ClosingFrame{"wrongCrc", withBadCrc(readTwoRegisters(kServedUnit))},
+        ClosingFrame{"unitWithoutDataTable", readTwoRegisters(kServedUnit + 1)},
+        ClosingFrame{"firstThreeBytesOfASplitFrame", prefix(readTwoRegisters(kServedUnit), 3)},
+        ClosingFrame{"firstSixBytesOfASplitFrame", prefix(readTwoRegisters(kServedUnit), 6)},
+        ClosingFrame{"twoFramesInOneRead",
+                     concatenated(readTwoRegisters(kServedUnit), readTwoRegisters(kServedUnit))},
+        ClosingFrame{"moreThan256Bytes", oversized()}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RtuOverTcpServing, SecondHalfOfASplitFrameArrivesOnAClosedConnection) {
+    const Bytes frame = readTwoRegisters(kServedUnit);
+    LoopbackClient master = connectMaster();
+    ASSERT_TRUE(master.send(prefix(frame, 4)));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(server().connectionCount(), 0);
+    master.send(Bytes(frame.begin() + 4, frame.end()));
+    EXPECT_TRUE(master.closedByPeer());
+    EXPECT_EQ(success(), 0u);
+}
+
+TEST_F(RtuOverTcpServing, MasterClosingOrResettingIsCountedAndNotified) {
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        Notifications::events.clear();
+        mbusSlave_resetTotalCounter(raw());
+        LoopbackClient master = connectMaster();
+        if (reset) {
+            master.reset();
+        } else {
+            master.close();
+        }
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_EQ(server().connectionCount(), 0);
+        EXPECT_EQ(total(), 1u);
+        EXPECT_EQ(success(), 0u);
+        EXPECT_EQ(Notifications::events, (Events{"accept 127.0.0.1", "close 127.0.0.1"}));
+    }
+}
+
+TEST_F(RtuOverTcpServing, SlaveAddressZeroIsAnOrdinaryAddress) {
+    serveRegisters(0);
+    LoopbackClient master = connectMaster();
+    ASSERT_TRUE(master.send(readTwoRegisters(0)));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(9), readTwoRegistersReply(0));
+    ASSERT_EQ(RegisterStore::contexts.size(), 1u);
+    EXPECT_EQ(RegisterStore::contexts[0].slaveAddress, 0);
+}
+
+TEST_F(RtuOverTcpServing, DisabledExceptionRepliesSendNothingCountAndKeepTheConnection) {
+    LoopbackClient master = connectMaster();
+    const Bytes unsupported = rtuFrame(kServedUnit, {kUnsupportedFunction, 0x00});
+    mbusSlave_disableExceptionReplies(raw());
+    ASSERT_TRUE(master.send(unsupported));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_TRUE(master.isQuiet());
+    EXPECT_EQ(success(), 1u);
+    EXPECT_EQ(server().connectionCount(), 1);
+
+    mbusSlave_enableExceptionReplies(raw());
+    ASSERT_TRUE(master.send(unsupported));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(5), rtuFrame(kServedUnit, {kUnsupportedFunction | 0x80, 0x01}));
+    EXPECT_EQ(total(), 2u);
+    EXPECT_EQ(success(), 2u);
+}
+
+TEST_F(RtuOverTcpServing, LargestRequestAndReplyAre256BytesWithTheirCrc) {
+    // Diagnostics sub-function 0 echoes the request: 254 bytes from the
+    // address on, 256 with the CRC, both ways.
+    Bytes echo{0x08, 0x00, 0x00};
+    for (int i = 0; echo.size() < 253; ++i) echo.push_back(static_cast<std::uint8_t>(i * 7));
+    const Bytes request = rtuFrame(kServedUnit, echo);
+    ASSERT_EQ(request.size(), 256u);
+    LoopbackClient master = connectMaster();
+    ASSERT_TRUE(master.send(request));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(300, 200), request);
+    EXPECT_EQ(success(), 1u);
+}
+
+TEST_F(RtuOverTcpServing, EveryReadableConnectionIsServedInOnePass) {
+    LoopbackClient first = connectMaster();
+    LoopbackClient second = connectMaster();
+    ASSERT_TRUE(first.send(readTwoRegisters(kServedUnit)));
+    ASSERT_TRUE(second.send(readTwoRegisters(kServedUnit)));
+    ASSERT_TRUE(second.isQuiet(50));  // let both frames arrive before the pass
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(first.receive(9), readTwoRegistersReply(kServedUnit));
+    EXPECT_EQ(second.receive(9), readTwoRegistersReply(kServedUnit));
+    EXPECT_EQ(success(), 2u);
+}
+
+TEST_F(RtuOverTcpServing, ReplyThatCannotLeaveWholeClosesAfterItsBookkeeping) {
+    // A master with a small receive window that sends requests but never
+    // reads, and a server connection with the smallest send buffer: once the
+    // replies fill both, a send falls short and the connection is closed,
+    // after the success counter and the request notification of that request.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int small = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(pass(), MB_OK);
+    ASSERT_EQ(server().connectionCount(), 1);
+    ::setsockopt(server().connectionDescriptor(0), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+
+    Bytes echo{0x08, 0x00, 0x00};
+    echo.resize(253, 0xA5);
+    const Bytes request = rtuFrame(kServedUnit, echo);
+    std::uint32_t served = 0;
+    while (server().connectionCount() == 1 && served < 2000) {
+        ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL | MSG_DONTWAIT),
+                  static_cast<ssize_t>(request.size()))
+            << "after " << served << " requests";
+        ASSERT_EQ(pass(), MB_OK);
+        ++served;
+    }
+    ::close(fd);
+    ASSERT_EQ(server().connectionCount(), 0) << "no send fell short in " << served << " requests";
+    // Every request read was served, the one whose reply fell short included.
+    EXPECT_GE(total(), 1u);
+    EXPECT_EQ(success(), total());
+    ASSERT_GE(Notifications::events.size(), 3u);
+    const std::size_t last = Notifications::events.size() - 1;
+    EXPECT_EQ(Notifications::events[last], "close 127.0.0.1");
+    EXPECT_EQ(Notifications::events[last - 1], "request 127.0.0.1");
+}
+
+TEST_F(RtuOverTcpServing, AcceptedConnectionsGetTheirOwnReceiveBuffer) {
+    // The receive buffer of an accepted connection is observed through the
+    // descriptor the server holds: Linux reports twice the requested size.
+    LoopbackClient master = connectMaster();
+    int size = 0;
+    socklen_t length = sizeof size;
+    ASSERT_EQ(::getsockopt(server().connectionDescriptor(0), SOL_SOCKET, SO_RCVBUF, &size, &length), 0);
+    EXPECT_EQ(size, 2 * 4096);
+}
+
+// Random traffic: frames with a valid CRC and random contents are answered
+// with one reply of at most 256 bytes and a valid CRC; random bytes without
+// a valid CRC close their connection. Nothing else happens.
+TEST_F(RtuOverTcpTest, RandomFramesGetValidRepliesAndGarbageClosesItsConnection) {
+    ASSERT_EQ(mbusSlave_configureCallbacks(raw(), -1, &RegisterStore::readHolding,
+                                           &RegisterStore::writeHolding, nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr),
+              MB_OK);
+    start();
+    std::mt19937 rng(2024);
+    LoopbackClient master = connectMaster();
+    std::uint32_t reads = 0;
+    for (int round = 0; round < 400; ++round) {
+        const bool garbage = round % 4 == 3;
+        Bytes bytes(garbage ? 1 + rng() % 256 : 3 + rng() % 252);
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        if (!garbage) {
+            bytes[1] = static_cast<std::uint8_t>(bytes[1] % 50);  // mostly served codes
+            bytes.resize(bytes.size() + 2);
+            appendCrc16(bytes.data(), static_cast<int>(bytes.size()) - 2);
+        } else if (bytes.size() >= 2 && hasValidCrc16(bytes.data(), static_cast<int>(bytes.size()))) {
+            bytes.back() ^= 1;
+        }
+        ASSERT_TRUE(master.send(bytes));
+        ASSERT_EQ(pass(), MB_OK);
+        ++reads;
+        if (garbage) {
+            ASSERT_TRUE(master.closedByPeer()) << "round " << round;
+            ASSERT_TRUE(master.connect(port));
+            ASSERT_EQ(pass(), MB_OK);
+            ASSERT_EQ(server().connectionCount(), 1);
+            continue;
+        }
+        const Bytes reply = master.receive(2, 1000);
+        ASSERT_EQ(reply.size(), 2u) << "round " << round;
+        Bytes whole = reply;
+        const Bytes rest = master.receive(300, 0);
+        whole.insert(whole.end(), rest.begin(), rest.end());
+        ASSERT_LE(whole.size(), 256u);
+        ASSERT_GE(whole.size(), 5u);
+        EXPECT_TRUE(hasValidCrc16(whole.data(), static_cast<int>(whole.size()))) << "round " << round;
+        EXPECT_EQ(whole[0], bytes[0]);
+    }
+    EXPECT_EQ(total(), reads);
+    EXPECT_EQ(success(), 300u);
+}
+
+}  // namespace
+}  // namespace mbslave::test
+
+namespace mbslave::test {
+namespace {
+
+// The idle time-out and the master supervision run as on the Modbus/TCP
+// server; a served RTU request restarts both.
+TEST_F(RtuOverTcpTest, ServedRequestRestartsIdleAndMasterTimers) {
+    FakeClock::set(0xFFFFF000u);
+    server().setTickSource(&FakeClock::tick);
+    TimeOutCounter::count = 0;
+    ASSERT_EQ(mbusSlave_setTimeout(raw(), 1000), MB_OK);
+    ASSERT_EQ(mbusSlave_configureCallbacks(raw(), kServedUnit, &RegisterStore::readHolding,
+                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, &TimeOutCounter::onTimeOut, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr),
+              MB_OK);
+    ASSERT_EQ(mbusSlave_setConnectionTimeOut(raw(), 5000), MB_OK);
+    start();
+    LoopbackClient master = connectMaster();
+
+    FakeClock::advance(999);
+    ASSERT_TRUE(master.send(readTwoRegisters(kServedUnit)));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(9), readTwoRegistersReply(kServedUnit));
+    EXPECT_EQ(mbusSlave_getConnectionStatus(raw()), 1);
+    FakeClock::advance(999);
+    EXPECT_EQ(mbusSlave_getConnectionStatus(raw()), 1);
+    ASSERT_EQ(mbusSlave_setTimeout(raw(), 10), MB_OK);  // keep the idle passes short
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(TimeOutCounter::count, 0);
+    FakeClock::advance(1);
+    EXPECT_EQ(mbusSlave_getConnectionStatus(raw()), 0);
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(TimeOutCounter::count, 1);
+
+    FakeClock::advance(3999);
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(server().connectionCount(), 1);
+    FakeClock::advance(1);
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(server().connectionCount(), 0);
+    EXPECT_EQ(Notifications::events.back(), "close 127.0.0.1");
+}
+
+}  // namespace
+}  // namespace mbslave::test
