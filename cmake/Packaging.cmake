@@ -1,0 +1,39 @@
+# Install rules: the shared library with its SONAME, the public header, a CMake
+# package (find_package(mbslave) gives mbslave::mbslave) and a pkg-config file.
+# The simulator installs itself from tools/.
+
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(MBSLAVE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/mbslave)
+
+install(TARGETS mbslave EXPORT mbslaveTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/mbslave.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(EXPORT mbslaveTargets
+  NAMESPACE mbslave::
+  DESTINATION ${MBSLAVE_CMAKE_DIR})
+configure_package_config_file(
+  ${PROJECT_SOURCE_DIR}/cmake/mbslaveConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/mbslaveConfig.cmake
+  INSTALL_DESTINATION ${MBSLAVE_CMAKE_DIR})
+write_basic_package_version_file(
+  ${PROJECT_BINARY_DIR}/mbslaveConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/mbslaveConfig.cmake
+  ${PROJECT_BINARY_DIR}/mbslaveConfigVersion.cmake
+  DESTINATION ${MBSLAVE_CMAKE_DIR})
+
+# The pkg-config file finds its prefix relative to its own location, so an
+# installation can be moved (or made with cmake --install --prefix DIR).
+file(RELATIVE_PATH MBSLAVE_PC_TO_PREFIX
+  /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/mbslave.pc.in
+  ${PROJECT_BINARY_DIR}/mbslave.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/mbslave.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "options.hpp"
+
+namespace sim {
+namespace {
+
+const std::vector<Transport> kAll{Transport::Tcp, Transport::RtuOverTcp, Transport::Udp, Transport::Rtu,
+                                  Transport::Ascii};
+
+ParseOutcome parse(std::vector<std::string> words, const std::vector<Transport>& available = kAll) {
+    words.insert(words.begin(), "mbslave-sim");
+    std::vector<const char*> argv;
+    for (const auto& word : words) argv.push_back(word.c_str());
+    return parseArguments(static_cast<int>(argv.size()), argv.data(), available, "2.11.0.0");
+}
+
+TEST(SimOptions, DefaultsPerTransport) {
+    auto outcome = parse({"tcp"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->transport, Transport::Tcp);
+    EXPECT_EQ(outcome.options->host, "127.0.0.1");
+    EXPECT_EQ(outcome.options->port, 5020);
+    EXPECT_EQ(formatRanges(outcome.options->units), "1");
+    EXPECT_EQ(outcome.options->timeOutMs, 1000u);
+    EXPECT_FALSE(outcome.options->connectionTimeOutMs);
+    EXPECT_FALSE(outcome.options->noExceptions);
+    EXPECT_FALSE(outcome.options->quiet);
+    EXPECT_EQ(outcome.options->durationS, 0);
+
+    outcome = parse({"rtutcp"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->port, 1100);
+    outcome = parse({"udp"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->port, 5020);
+
+    outcome = parse({"rtu", "--device", "/dev/ttyUSB0"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->device, "/dev/ttyUSB0");
+    EXPECT_EQ(outcome.options->baud, 19200);
+    EXPECT_EQ(outcome.options->dataBits, 8);
+    EXPECT_EQ(outcome.options->stopBits, 1);
+    EXPECT_EQ(outcome.options->parity, 2);
+    EXPECT_EQ(outcome.options->rs485DelayMs, 0u);
+
+    outcome = parse({"ascii", "--device", "COM1"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->dataBits, 7);
+}
+
+TEST(SimOptions, EveryOptionReachesTheResultBeforeOrAfterTheSubcommand) {
+    auto outcome = parse({"--units", "all", "tcp", "--host", "0.0.0.0", "--port", "1502", "--timeout", "0",
+                          "--conn-timeout", "3600000", "--no-exceptions", "--map", "m.json", "--quiet",
+                          "--duration", "2.5"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    const SimOptions& o = *outcome.options;
+    EXPECT_EQ(formatRanges(o.units), "0-255");
+    EXPECT_EQ(o.host, "0.0.0.0");
+    EXPECT_EQ(o.port, 1502);
+    EXPECT_EQ(o.timeOutMs, 0u);
+    EXPECT_EQ(o.connectionTimeOutMs, 3600000u);
+    EXPECT_TRUE(o.noExceptions);
+    EXPECT_EQ(o.mapFile, "m.json");
+    EXPECT_TRUE(o.quiet);
+    EXPECT_DOUBLE_EQ(o.durationS, 2.5);
+
+    outcome = parse({"rtu", "--device", "COM3", "--baud", "9600", "--parity", "NONE", "--stopbits", "2",
+                     "--rs485", "5", "--tolerance", "20", "--units", "all"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->baud, 9600);
+    EXPECT_EQ(outcome.options->parity, 0);
+    EXPECT_EQ(outcome.options->stopBits, 2);
+    EXPECT_EQ(outcome.options->rs485DelayMs, 5u);
+    EXPECT_EQ(outcome.options->frameToleranceMs, 20u);
+    EXPECT_EQ(formatRanges(outcome.options->units), "1-255");
+
+    outcome = parse({"ascii", "--device", "COM3", "--parity", "odd", "--databits", "8"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->parity, 1);
+    EXPECT_EQ(outcome.options->dataBits, 8);
+}
+
+TEST(SimOptions, BadArgumentsAreUsageErrorsWithAHint) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {{}, "name the transport first"},
+        {{"serial"}, "name the transport first"},
+        {{"tcp", "--port", "0"}, "--port"},
+        {{"tcp", "--port", "65536"}, "--port"},
+        {{"tcp", "--port", "x"}, "--port"},
+        {{"tcp", "--units", "0-300"}, "--units"},
+        {{"rtu", "--device", "COM1", "--units", "0"}, "broadcast"},
+        {{"tcp", "--timeout", "100001"}, "--timeout"},
+        {{"tcp", "--conn-timeout", "3600001"}, "--conn-timeout"},
+        {{"udp", "--conn-timeout", "5"}, "--conn-timeout applies to tcp and rtutcp only"},
+        {{"rtu"}, "--device"},
+        {{"rtu", "--device", "COM1", "--parity", "mark"}, "--parity"},
+        {{"rtu", "--device", "COM1", "--databits", "7"}, "RTU framing needs 8 data bits"},
+        {{"rtu", "--device", "COM1", "--databits", "9"}, "--databits"},
+        {{"rtu", "--device", "COM1", "--stopbits", "3"}, "--stopbits"},
+        {{"rtu", "--device", "COM1", "--rs485", "100001"}, "--rs485"},
+        {{"rtu", "--device", "COM1", "--tolerance", "21"}, "--tolerance"},
+        {{"ascii", "--device", "COM1", "--tolerance", "1"}, "--tolerance"},
+        {{"tcp", "--device", "COM1"}, "--device"},
+        {{"tcp", "--duration", "-1"}, "--duration"},
+        {{"tcp", "udp"}, "udp"},
+    };
+    for (const auto& c : cases) {
+        std::string joined;
+        for (const auto& word : c.words) joined += word + " ";
+        SCOPED_TRACE(joined);
+        const auto outcome = parse(c.words);
+        EXPECT_FALSE(outcome.options);
+        EXPECT_EQ(outcome.exitCode, kExitUsage);
+        EXPECT_EQ(outcome.err.rfind("mbslave-sim: error: ", 0), 0u) << outcome.err;
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_NE(outcome.err.find("--help"), std::string::npos) << outcome.err;
+    }
+}
+
+TEST(SimOptions, HelpListsOnlyAvailableTransportsWithExamples) {
+    auto outcome = parse({"--help"}, {Transport::Tcp});
+    EXPECT_FALSE(outcome.options);
+    EXPECT_EQ(outcome.exitCode, kExitOk);
+    EXPECT_NE(outcome.out.find("tcp"), std::string::npos);
+    EXPECT_NE(outcome.out.find("Examples:"), std::string::npos);
+    EXPECT_NE(outcome.out.find("mbpoll"), std::string::npos);
+    EXPECT_NE(outcome.out.find("Exit codes"), std::string::npos);
+    EXPECT_EQ(outcome.out.find("RTU frames over TCP"), std::string::npos);
+    EXPECT_EQ(outcome.out.find("mbslave-sim ascii"), std::string::npos);
+
+    outcome = parse({"rtu", "--help"});
+    EXPECT_EQ(outcome.exitCode, kExitOk);
+    EXPECT_NE(outcome.out.find("--tolerance"), std::string::npos);
+
+    outcome = parse({"udp"}, {Transport::Tcp});
+    EXPECT_EQ(outcome.exitCode, kExitUsage);
+
+    outcome = parse({"--version"});
+    EXPECT_EQ(outcome.exitCode, kExitOk);
+    EXPECT_EQ(outcome.out, "mbslave-sim 2.11.0.0\n");
+}
+
+}  // namespace
+}  // namespace sim

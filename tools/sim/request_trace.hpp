@@ -1,0 +1,61 @@
+// Collects what the data callbacks do while the library serves one request
+// and turns it into one log line when the request is finished: who asked,
+// which unit, which data, and the outcome.
+//
+//   127.0.0.1 unit 1: read holding registers 0-9: ok
+//   /dev/pts/3 unit 2: read file 9 records 0-1: refused, exception 2
+//   /dev/pts/3 broadcast to units 1-3: write holding registers 5: no reply (broadcast)
+//
+// Addresses are wire addresses (0-based), as the master puts them on the wire.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mbslave.h"
+
+namespace sim {
+
+class RequestTrace {
+public:
+    explicit RequestTrace(bool exceptionRepliesDisabled) : exceptionsDisabled_(exceptionRepliesDisabled) {}
+
+    // A data access on the given unit's data; exceptionCode is what the
+    // master gets if the access was refused.
+    void access(const RequestInfo& info, int unit, const std::string& what, bool ok, int exceptionCode = 2);
+    // One fetched device identification object (found or not).
+    void deviceIdObject(const RequestInfo& info, int unit, int objectId, bool found);
+
+    bool pending() const { return started_; }
+
+    // The line for the finished request (peer names the master when no
+    // access recorded it); resets for the next request. A request served
+    // without any data access gets a line of its own.
+    std::string finish(const std::string& peer);
+
+    // Requests finished per slave address (index 0 on a serial line: broadcasts).
+    const std::array<std::uint32_t, 256>& finishedPerUnit() const { return perUnit_; }
+
+private:
+    void begin(const RequestInfo& info, int unit);
+
+    bool exceptionsDisabled_;
+    bool started_ = false;
+    std::string peer_;
+    int requestUnit_ = 0;
+    std::bitset<256> units_;
+    std::vector<std::string> accesses_;
+    bool refused_ = false;
+    int exceptionCode_ = 0;
+    bool deviceIdRequest_ = false;
+    std::bitset<256> deviceIdFound_;
+    std::array<std::uint32_t, 256> perUnit_{};
+};
+
+// "read holding registers 0-9" for the given 1-based start reference and count.
+std::string describeRange(const char* what, int startRef, int count);
+
+}  // namespace sim
