@@ -7,3 +7,15 @@ if(MBSLAVE_BUILD_TOOLS)
   mbslave_apply_warnings(test_sim)
   gtest_discover_tests(test_sim DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endif()
+
+# End to end: real masters drive the simulator.
+if(MBSLAVE_BUILD_TOOLS)
+  foreach(transport tcp)
+    add_test(NAME sim_e2e_${transport}
+      COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/sim/e2e/sim_e2e.py $<TARGET_FILE:mbslave-sim> ${transport})
+    set_tests_properties(sim_e2e_${transport} PROPERTIES TIMEOUT 120)
+  endforeach()
+  add_test(NAME sim_errors
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/sim/e2e/sim_errors.py $<TARGET_FILE:mbslave-sim>)
+  set_tests_properties(sim_errors PROPERTIES TIMEOUT 120)
+endif()
