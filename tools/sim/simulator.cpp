@@ -83,6 +83,8 @@ void finishSerialPass(MbusSlaveHandle* handle, RequestTrace& trace, EventLog& lo
 }  // namespace
 
 int runSimulator(const SimOptions& options, const std::string& version) {
+    // Before anything is announced, so that a stop request is never lost.
+    installStopHandlers();
     EventLog log(stdout, options.quiet);
     std::string error;
     const auto model = buildModel(options, version, log, error);
@@ -124,7 +126,6 @@ int runSimulator(const SimOptions& options, const std::string& version) {
                (options.mapFile.empty() ? std::string("demo device") : "map " + options.mapFile) +
                (options.durationS > 0 ? "; stops after " + seconds(options.durationS) : "; Ctrl-C stops"));
 
-    installStopHandlers();
     if (options.durationS > 0) scheduleStop(options.durationS);
     int exitCode = kExitOk;
     std::uint32_t servedBefore = 0;
