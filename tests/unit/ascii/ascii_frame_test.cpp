@@ -58,7 +58,7 @@ TEST(AsciiFrames, FramingCharactersLimitsAndCounting) {
         {"read 10 registers", read, reply, 1, 1},
         {"lower-case digits", ":01030000000af2\r\n", "", 1, 0},
         {"lower-case LRC", ":01030000000Af2\r\n", "", 1, 0},
-        {"noise before the colon", std::string("xyz\n\r\x00 0103", 13) + read, reply, 1, 1},
+        {"noise before the colon", std::string("xyz\n\r\x00 0103", 11) + read, reply, 1, 1},
         {"CR in the middle", ":010300\r00000AF2\r\n", reply, 1, 1},
         {"CR only, no LF", ":01030000000AF2\r", "", 1, 0},
         {"second colon restarts", ":0103" + read, reply, 2, 1},
