@@ -6,7 +6,7 @@ set -eu
 
 packages="cmake ninja-build g++ clang libclang-rt-dev pkg-config
 libgtest-dev libgmock-dev libbenchmark-dev
-libmodbus-dev python3-pymodbus python3-serial mbpoll
+libmodbus-dev python3-pymodbus python3-serial mbpoll strace
 libcli11-dev nlohmann-json3-dev $*"
 
 missing=""
