@@ -324,6 +324,12 @@ MBSLAVE_API MbusSlaveHandle *mbusSlave_createTcpProtocol(void);
  *  a short, unserved or corrupted frame closes the connection. */
 MBSLAVE_API MbusSlaveHandle *mbusSlave_createRtuOverTcpProtocol(void);
 
+/** A new server handle for MBAP-framed requests in UDP datagrams (port 502,
+ *  not started); null when memory is exhausted. One datagram per server-loop
+ *  pass; the reply goes to the request's source address and port; malformed
+ *  datagrams are dropped without reply. */
+MBSLAVE_API MbusSlaveHandle *mbusSlave_createUdpProtocol(void);
+
 /**
  * Starts the IP server on the address of hostName (dotted IPv4 text or a host
  * name); null or "" binds to every local address. Returns MB_OK,

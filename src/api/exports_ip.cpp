@@ -4,11 +4,13 @@
 #include "ip/ip_protocol.hpp"
 #include "ip/rtu_over_tcp_protocol.hpp"
 #include "ip/tcp_protocol.hpp"
+#include "ip/udp_protocol.hpp"
 
 using mbslave::IpProtocol;
 using mbslave::protocolAs;
 using mbslave::RtuOverTcpProtocol;
 using mbslave::TcpProtocol;
+using mbslave::UdpProtocol;
 
 extern "C" {
 
@@ -18,6 +20,10 @@ MBSLAVE_API MbusSlaveHandle* mbusSlave_createTcpProtocol(void) {
 
 MBSLAVE_API MbusSlaveHandle* mbusSlave_createRtuOverTcpProtocol(void) {
     return mbslave::toOpaque(mbslave::createHandle<RtuOverTcpProtocol>());
+}
+
+MBSLAVE_API MbusSlaveHandle* mbusSlave_createUdpProtocol(void) {
+    return mbslave::toOpaque(mbslave::createHandle<UdpProtocol>());
 }
 
 MBSLAVE_API int mbusSlave_startupIpServer(MbusSlaveHandle* handle, const char* hostName) {

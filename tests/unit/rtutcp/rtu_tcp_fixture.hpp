@@ -11,6 +11,7 @@
 #include "api/protocol_handle.hpp"
 #include "engine/crc16.hpp"
 #include "ip/rtu_over_tcp_protocol.hpp"
+#include "support/register_store.hpp"
 #include "unit/tcp/tcp_server_fixture.hpp"
 
 namespace mbslave::test {
@@ -23,35 +24,6 @@ inline std::vector<std::uint8_t> rtuFrame(std::uint8_t address, const std::vecto
     appendCrc16(frame.data(), static_cast<int>(frame.size()) - 2);
     return frame;
 }
-
-// Register values the callbacks hand out: 0x1000 + reference.
-inline std::uint16_t registerValue(int reference) {
-    return static_cast<std::uint16_t>(0x1000 + reference);
-}
-
-struct RegisterStore {
-    static inline std::vector<RequestInfo> contexts;
-    static inline std::vector<std::uint16_t> written;
-    static inline int writtenStart = 0;
-
-    static void reset() {
-        contexts.clear();
-        written.clear();
-        writtenStart = 0;
-    }
-    static int readHolding(int startRef, std::uint16_t regArr[], int refCnt, const RequestInfo* info) {
-        contexts.push_back(*info);
-        for (int i = 0; i < refCnt; ++i) regArr[i] = registerValue(startRef + i);
-        return 1;
-    }
-    static int writeHolding(int startRef, const std::uint16_t regArr[], int refCnt,
-                            const RequestInfo* info) {
-        contexts.push_back(*info);
-        writtenStart = startRef;
-        written.assign(regArr, regArr + refCnt);
-        return 1;
-    }
-};
 
 class RtuOverTcpTest : public ::testing::Test {
 protected:

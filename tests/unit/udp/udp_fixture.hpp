@@ -1,0 +1,123 @@
+// A UDP server on an ephemeral loopback port, driven pass by pass from the
+// test thread, and a master's datagram socket with bounded waits.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "api/protocol_handle.hpp"
+#include "ip/udp_protocol.hpp"
+#include "unit/tcp/tcp_server_fixture.hpp"
+
+namespace mbslave::test {
+
+class DatagramMaster {
+public:
+    DatagramMaster() = default;
+    DatagramMaster(const DatagramMaster&) = delete;
+    DatagramMaster& operator=(const DatagramMaster&) = delete;
+    ~DatagramMaster() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    // Binds to source (any 127.x.y.z) on an ephemeral port.
+    bool open(const char* source = "127.0.0.1") {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) return false;
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source, &local.sin_addr);
+        return ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+    }
+
+    std::uint16_t localPort() const {
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+        return ntohs(local.sin_port);
+    }
+
+    bool sendTo(std::uint16_t port, const std::vector<std::uint8_t>& bytes) {
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(port);
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&server),
+                        sizeof server) == static_cast<ssize_t>(bytes.size());
+    }
+
+    // One datagram within timeoutMs, with the port it came from; empty and
+    // port 0 when none arrived.
+    std::vector<std::uint8_t> receive(int timeoutMs = 1000, std::uint16_t* fromPort = nullptr) {
+        pollfd entry{fd_, POLLIN, 0};
+        if (::poll(&entry, 1, timeoutMs) <= 0) return {};
+        std::vector<std::uint8_t> bytes(65536);
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t got = ::recvfrom(fd_, bytes.data(), bytes.size(), 0,
+                                       reinterpret_cast<sockaddr*>(&from), &length);
+        bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        if (fromPort != nullptr) *fromPort = ntohs(from.sin_port);
+        return bytes;
+    }
+
+    // True when no datagram is waiting within timeoutMs.
+    bool isQuiet(int timeoutMs = 0) {
+        pollfd entry{fd_, POLLIN, 0};
+        return ::poll(&entry, 1, timeoutMs) == 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+class UdpServerTest : public ::testing::Test {
+protected:
+    static constexpr std::uint32_t kPassTimeOut = 20;
+
+    void SetUp() override {
+        Notifications::reset();
+        handle.reset(mbusSlave_createUdpProtocol());
+        ASSERT_NE(handle, nullptr);
+        mbusSlave_configureUdpNotifications(raw(), &Notifications::onRequest);
+        ASSERT_EQ(mbusSlave_setTimeout(raw(), kPassTimeOut), MB_OK);
+        ASSERT_TRUE(master.open());
+    }
+
+    MbusSlaveHandle* raw() { return handle.get(); }
+    UdpProtocol& server() { return *protocolAs<UdpProtocol>(raw()); }
+
+    void start() {
+        ASSERT_EQ(mbusSlave_setPort(raw(), 0), MB_OK);
+        ASSERT_EQ(mbusSlave_startupIpServer(raw(), "127.0.0.1"), MB_OK);
+        port = server().boundPort();
+        ASSERT_NE(port, 0);
+    }
+
+    // A data table without callbacks for one unit identifier or all (-1).
+    void serveUnit(int unit) {
+        ASSERT_EQ(mbusSlave_configureCallbacks(raw(), unit, nullptr, nullptr, nullptr, nullptr,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr,
+                                               nullptr, nullptr, nullptr, nullptr, nullptr,
+                                               nullptr),
+                  MB_OK);
+    }
+
+    int pass() { return mbusSlave_serverLoop(raw()); }
+    std::uint32_t total() { return mbusSlave_getTotalCounter(raw()); }
+    std::uint32_t success() { return mbusSlave_getSuccessCounter(raw()); }
+
+    HandlePtr handle;
+    DatagramMaster master;
+    std::uint16_t port = 0;
+};
+
+}  // namespace mbslave::test
