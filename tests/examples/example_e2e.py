@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Runs an example program and talks to it with pymodbus.
 
-Usage: example_e2e.py tcp PROGRAM
+Usage: example_e2e.py tcp|rtu PROGRAM
 """
 import logging
 import os
@@ -10,7 +10,7 @@ import signal
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "sim", "e2e"))
-from simproc import Sim, free_port  # noqa: E402
+from simproc import PtyBridge, Sim, free_port  # noqa: E402
 
 logging.disable(logging.CRITICAL)
 
@@ -46,9 +46,32 @@ def run_tcp(program):
         example.kill()
 
 
+def run_rtu(program):
+    from pymodbus.client import ModbusSerialClient
+    from pymodbus.framer.rtu_framer import ModbusRtuFramer
+    bridge = PtyBridge()
+    example_end, master_end = bridge.devices
+    # Pseudo-terminals here refuse parity bits: 8N1 on both ends.
+    example = Sim(program, [example_end, "38400", "N"])
+    try:
+        example.wait_for(r"Modbus RTU slave on " + example_end)
+        client = ModbusSerialClient(master_end, framer=ModbusRtuFramer, baudrate=38400, parity="N", timeout=1)
+        check(client.connect(), "open the master's end")
+        exercise(client)
+        counter = client.read_input_registers(0, 1, slave=1).registers
+        check(counter == [3], f"input register 0 counts the requests served before: {counter}")
+        client.close()
+        example.wait_for(r": unit 1 wrote 3 register\(s\) from address 10")
+        check(example.stop(signal.SIGINT) == 0, "exit code after SIGINT")
+        example.wait_for(r"^served 4 requests$")
+    finally:
+        example.kill()
+        bridge.close()
+
+
 def main():
     kind, program = sys.argv[1], sys.argv[2]
-    {"tcp": run_tcp}[kind](program)
+    {"tcp": run_tcp, "rtu": run_rtu}[kind](program)
     print(f"example {kind}: ok")
 
 

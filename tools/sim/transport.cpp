@@ -5,7 +5,9 @@
 
 namespace sim {
 
-std::vector<Transport> availableTransports() { return {Transport::Tcp}; }
+std::vector<Transport> availableTransports() {
+    return {Transport::Tcp, Transport::RtuOverTcp, Transport::Rtu, Transport::Ascii};
+}
 
 std::string errorText(int errorCode) { return toUtf8(mbusSlave_getErrorText(errorCode)); }
 
@@ -33,6 +35,9 @@ namespace {
 MbusSlaveHandle* createHandle(Transport transport) {
     switch (transport) {
         case Transport::Tcp: return mbusSlave_createTcpProtocol();
+        case Transport::RtuOverTcp: return mbusSlave_createRtuOverTcpProtocol();
+        case Transport::Rtu: return mbusSlave_createRtuProtocol();
+        case Transport::Ascii: return mbusSlave_createAsciiProtocol();
         default: return nullptr;
     }
 }
@@ -65,6 +70,12 @@ MbusSlaveHandle* createServer(const SimOptions& options, std::string& error) {
             mbusSlave_configureTcpNotifications(handle, &onConnectionAccepted, &onConnectionClosed, &onRequestServed);
         }
     }
+    if (ok && isSerial(options.transport)) {
+        ok = apply(mbusSlave_enableRs485Mode(handle, options.rs485DelayMs), "--rs485", error);
+        if (ok && options.transport == Transport::Rtu) {
+            ok = apply(mbusSlave_setFrameTolerance(handle, options.frameToleranceMs), "--tolerance", error);
+        }
+    }
     if (!ok) {
         mbusSlave_destroyProtocol(handle);
         return nullptr;
@@ -87,7 +98,11 @@ int configureUnits(MbusSlaveHandle* handle, const SimOptions& options) {
 }
 
 int startServer(MbusSlaveHandle* handle, const SimOptions& options) {
-    return mbusSlave_startupIpServer(handle, options.host.c_str());
+    if (!isSerial(options.transport)) return mbusSlave_startupIpServer(handle, options.host.c_str());
+    std::u16string device;
+    if (!toUtf16(options.device, device)) return MB_ERR_PORT_OPEN;
+    return mbusSlave_startupSerialServer(handle, device.c_str(), options.baud, options.dataBits, options.stopBits,
+                                         options.parity);
 }
 
 std::string startupFailure(int errorCode, const SimOptions& options) {
@@ -105,6 +120,19 @@ std::string startupFailure(int errorCode, const SimOptions& options) {
             break;
         case MB_ERR_TCP_PORT_NOT_AVAILABLE:
             hint = "--host '" + options.host + "' is not an address of this machine; try 127.0.0.1 or 0.0.0.0";
+            break;
+        case MB_ERR_PORT_OPEN:
+            hint = isSerial(options.transport)
+                       ? "no such device or it cannot be opened; list them with ls /dev/ttyS* /dev/ttyUSB* "
+                         "(COM1 is /dev/ttyS0); users other than root need the dialout group"
+                       : "the system refused a socket";
+            break;
+        case MB_ERR_SERIAL_PORT_ALREADY_OPEN:
+            hint = "the device is busy: another program holds " + options.device + " (see fuser " +
+                   options.device + ")";
+            break;
+        case MB_ERR_ILLEGAL_ARGUMENT:
+            hint = "the device refused the line settings; try another --baud, --databits, --stopbits or --parity";
             break;
         default:
             break;

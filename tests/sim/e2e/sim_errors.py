@@ -82,6 +82,24 @@ def main():
     expect(binary, ["tcp", "--host", "no-such-host.invalid"], 1, "TCP/IP connection error", "hint:")
     expect(binary, ["tcp", "--host", "192.0.2.1", "--port", str(free_port())], 1, "not an address of this machine")
 
+    # Serial lines: a missing device, a busy device, the broadcast address.
+    expect(binary, ["rtu", "--device", "/dev/no-such-tty"], 1, "Port or socket open error", "hint:", "dialout")
+    expect(binary, ["rtu", "--device", "COM1", "--units", "0"], 2, "broadcast")
+    master, slave = os.openpty()
+    device = os.ttyname(slave)
+    try:
+        holder = Sim(binary, ["ascii", "--device", device, "--databits", "8", "--parity", "none", "--quiet"])
+        try:
+            holder.wait_for(r"Modbus ASCII server on " + device)
+            expect(binary, ["rtu", "--device", device, "--parity", "none"], 1, "Serial port already open",
+                   "busy")
+            check(holder.stop() == 0, "the first simulator keeps running and stops cleanly")
+        finally:
+            holder.kill()
+    finally:
+        os.close(master)
+        os.close(slave)
+
     # A map error must not leave the port bound: the next start succeeds.
     port = free_port()
     expect(binary, ["tcp", "--port", str(port), "--map", "/nonexistent.json"], 2)

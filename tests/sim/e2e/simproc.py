@@ -58,6 +58,19 @@ class Sim:
             if regex.search(line):
                 return line
 
+    def drain(self, seconds=0.5):
+        """Collects the lines that arrive within the given time."""
+        deadline = time.monotonic() + seconds
+        while (remaining := deadline - time.monotonic()) > 0:
+            try:
+                line = self._queue.get(timeout=remaining)
+            except queue.Empty:
+                break
+            if line is None:
+                break
+            self.lines.append(line)
+        return self.lines
+
     def stop(self, sig=signal.SIGINT, timeout=10.0):
         """Sends the signal; returns the exit code once the output has ended."""
         self.process.send_signal(sig)
