@@ -10,7 +10,7 @@ endif()
 
 # End to end: real masters drive the simulator.
 if(MBSLAVE_BUILD_TOOLS)
-  foreach(transport tcp rtutcp rtu ascii)
+  foreach(transport tcp rtutcp udp rtu ascii)
     add_test(NAME sim_e2e_${transport}
       COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/sim/e2e/sim_e2e.py $<TARGET_FILE:mbslave-sim> ${transport})
     set_tests_properties(sim_e2e_${transport} PROPERTIES TIMEOUT 120)

@@ -6,7 +6,7 @@
 namespace sim {
 
 std::vector<Transport> availableTransports() {
-    return {Transport::Tcp, Transport::RtuOverTcp, Transport::Rtu, Transport::Ascii};
+    return {Transport::Tcp, Transport::RtuOverTcp, Transport::Udp, Transport::Rtu, Transport::Ascii};
 }
 
 std::string errorText(int errorCode) { return toUtf8(mbusSlave_getErrorText(errorCode)); }
@@ -37,9 +37,10 @@ MbusSlaveHandle* createHandle(Transport transport) {
         case Transport::Tcp: return mbusSlave_createTcpProtocol();
         case Transport::RtuOverTcp: return mbusSlave_createRtuOverTcpProtocol();
         case Transport::Rtu: return mbusSlave_createRtuProtocol();
+        case Transport::Udp: return mbusSlave_createUdpProtocol();
         case Transport::Ascii: return mbusSlave_createAsciiProtocol();
-        default: return nullptr;
     }
+    return nullptr;
 }
 
 // Runs one setting; on failure names it in error.
