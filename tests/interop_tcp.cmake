@@ -36,3 +36,15 @@ add_test(NAME interop_tcp_pymodbus
           ${MBSLAVE_SYSTEM_PYTHON} ${interop_dir}/pymodbus_client.py @PORT@)
 set_tests_properties(interop_tcp_libmodbus interop_tcp_pymodbus PROPERTIES
   TIMEOUT 180 FAIL_REGULAR_EXPRESSION "FAILED")
+
+# The same server program as an RTU-over-TCP and as a UDP server, with
+# pymodbus as the master: its RTU framer on a TCP connection and its UDP
+# client.
+foreach(kind rtutcp udp)
+  add_test(NAME interop_${kind}_pymodbus
+    COMMAND ${interop_dir}/run_with_server.sh --server-arg ${kind}
+            $<TARGET_FILE:tcp_interop_server>
+            ${MBSLAVE_SYSTEM_PYTHON} ${interop_dir}/pymodbus_client.py @PORT@ ${kind})
+  set_tests_properties(interop_${kind}_pymodbus PROPERTIES
+    TIMEOUT 180 FAIL_REGULAR_EXPRESSION "FAILED")
+endforeach()

@@ -2,14 +2,21 @@
 # Starts a test server that prints "PORT <n>", runs a client command with
 # every @PORT@ replaced by that port, stops the server and fails if either
 # the client or the server failed.
-# Usage: run_with_server.sh <server> <client> [client arguments with @PORT@...]
+# Usage: run_with_server.sh [--server-arg <word>]... <server> <client>
+#        [client arguments with @PORT@...]
 set -u
+server_args=""
+while [ "$1" = "--server-arg" ]; do
+    server_args="$server_args $2"
+    shift 2
+done
 server=$1
 shift
 output=$(mktemp)
 trap 'rm -f "$output"' EXIT
 
-"$server" > "$output" &
+# shellcheck disable=SC2086 # the server arguments are single words
+"$server" $server_args > "$output" &
 server_pid=$!
 port=""
 for _ in $(seq 100); do

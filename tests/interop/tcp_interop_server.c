@@ -3,6 +3,8 @@
  * C interface only. Unit 1 holds an in-memory data model; every other unit
  * has no data table. Picks a free loopback port, prints "PORT <n>" and
  * serves until SIGTERM or SIGINT (at most 300 s).
+ * Usage: tcp_interop_server [tcp|rtutcp|udp]; the kind of server, Modbus/TCP
+ * by default, RTU frames over TCP, or MBAP-framed requests over UDP.
  *
  * Data model (wire addresses 0..9999; anything beyond is refused):
  *   holding register a = a, input register a = 3a (mod 2^16),
@@ -169,8 +171,18 @@ static void initialiseModel(void) {
     }
 }
 
-int main(void) {
-    MbusSlaveHandle *handle = mbusSlave_createTcpProtocol();
+/* The server of the kind named on the command line; null for an unknown kind. */
+static MbusSlaveHandle *createServer(int argc, char **argv) {
+    const char *kind = argc > 1 ? argv[1] : "tcp";
+    if (strcmp(kind, "tcp") == 0) return mbusSlave_createTcpProtocol();
+    if (strcmp(kind, "rtutcp") == 0) return mbusSlave_createRtuOverTcpProtocol();
+    if (strcmp(kind, "udp") == 0) return mbusSlave_createUdpProtocol();
+    fprintf(stderr, "unknown server kind %s\n", kind);
+    return NULL;
+}
+
+int main(int argc, char **argv) {
+    MbusSlaveHandle *handle = createServer(argc, argv);
     uint16_t port = 0;
     int attempt;
     int result = MB_ERR_TCP_PORT_BOUND;
