@@ -126,20 +126,25 @@ const char* transportName(Transport transport) { return infoOf(transport).name; 
 
 bool isSerial(Transport transport) { return transport == Transport::Rtu || transport == Transport::Ascii; }
 
-ParseOutcome parseArguments(int argc, const char* const argv[], const std::vector<Transport>& available,
-                            const std::string& version) {
-    ParseOutcome outcome;
-    CLI::App app{"mbslave-sim: a Modbus slave simulator built on libmbslave.\n"
-                 "Serves a demo device (or the values of a map file) to any Modbus master.",
-                 "mbslave-sim"};
+namespace {
+
+// The parsed values before they are checked against each other.
+struct ParsedArguments {
+    CommonArguments common;
+    IpArguments ip;
+    SerialArguments serial;
+    std::vector<std::pair<Transport, CLI::App*>> commands;
+};
+
+void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector<Transport>& available,
+                       const std::string& version) {
     app.set_version_flag("--version", "mbslave-sim " + version);
     app.fallthrough();
     app.require_subcommand(1);
     app.footer(footer(available));
 
-    CommonArguments common;
-    app.add_option("--units", common.units,
-                   "slave addresses to serve: 1,2,10-20 or all (serial: 1..255)")
+    CommonArguments& common = parsed.common;
+    app.add_option("--units", common.units, "slave addresses to serve: 1,2,10-20 or all (serial: 1..255)")
         ->capture_default_str();
     app.add_option("--timeout", common.timeOutMs,
                    "protocol time-out in ms: longest wait of one server pass and master supervision period "
@@ -155,81 +160,56 @@ ParseOutcome parseArguments(int argc, const char* const argv[], const std::vecto
     app.add_option("--duration", common.durationS, "stop after S seconds (default: until Ctrl-C)")
         ->check(CLI::Range(0.0, 31536000.0));
 
-    IpArguments ip;
-    SerialArguments serial;
-    std::vector<std::pair<Transport, CLI::App*>> commands;
     for (Transport transport : available) {
         const TransportInfo& info = infoOf(transport);
         CLI::App* command = app.add_subcommand(info.name, info.description);
         if (isSerial(transport)) {
-            addSerialOptions(*command, serial, transport);
+            addSerialOptions(*command, parsed.serial, transport);
         } else {
-            addIpOptions(*command, ip);
+            addIpOptions(*command, parsed.ip);
             command->get_option("--port")->default_str(std::to_string(info.defaultPort));
         }
-        commands.emplace_back(transport, command);
+        parsed.commands.emplace_back(transport, command);
     }
+}
 
-    std::vector<std::string> arguments;
-    for (int i = argc - 1; i > 0; --i) arguments.emplace_back(argv[i]);  // CLI11 takes them reversed
-    try {
-        app.parse(arguments);
-    } catch (const CLI::CallForHelp& help) {
-        std::ostringstream out, err;
-        outcome.exitCode = app.exit(help, out, err);
-        outcome.out = out.str();
-        return outcome;
-    } catch (const CLI::CallForAllHelp& help) {
-        std::ostringstream out, err;
-        outcome.exitCode = app.exit(help, out, err);
-        outcome.out = out.str();
-        return outcome;
-    } catch (const CLI::CallForVersion& versionRequest) {
-        outcome.out = std::string(versionRequest.what()) + "\n";
-        return outcome;
-    } catch (const CLI::ParseError& fault) {
-        std::string message = fault.what();
-        if (message.find("subcommand") != std::string::npos && message.find("required") != std::string::npos) {
-            message = "name the transport first: mbslave-sim TRANSPORT [options], TRANSPORT one of";
-            for (Transport transport : available) message += std::string(" ") + transportName(transport);
-        }
-        outcome.exitCode = kExitUsage;
-        outcome.err = usageError(message);
-        return outcome;
-    }
+ParseOutcome usageFailure(const std::string& message) {
+    ParseOutcome outcome;
+    outcome.exitCode = kExitUsage;
+    outcome.err = usageError(message);
+    return outcome;
+}
 
+// Checks the options against each other and fills in the defaults that
+// depend on the transport.
+ParseOutcome finishOptions(ParsedArguments& parsed) {
     SimOptions options;
     const CLI::App* chosen = nullptr;
-    for (const auto& [transport, command] : commands) {
+    for (const auto& [transport, command] : parsed.commands) {
         if (command->parsed()) {
             options.transport = transport;
             chosen = command;
         }
     }
     const bool serialLine = isSerial(options.transport);
+    const CommonArguments& common = parsed.common;
+    SerialArguments& serial = parsed.serial;
     std::string error;
     const auto units = parseUnitList(common.units, serialLine, error);
-    if (!units) {
-        outcome.exitCode = kExitUsage;
-        outcome.err = usageError("--units: " + error);
-        return outcome;
-    }
+    if (!units) return usageFailure("--units: " + error);
     const bool connectionKind = options.transport == Transport::Tcp || options.transport == Transport::RtuOverTcp;
     if (common.connectionTimeOutMs && !connectionKind) {
-        outcome.exitCode = kExitUsage;
-        outcome.err = usageError("--conn-timeout applies to tcp and rtutcp only");
-        return outcome;
+        return usageFailure("--conn-timeout applies to tcp and rtutcp only");
     }
     // ASCII framing is 7 data bits by the standard, RTU framing needs 8.
     if (options.transport == Transport::Ascii && chosen->count("--databits") == 0) serial.dataBits = 7;
     if (options.transport == Transport::Rtu && serial.dataBits != 8) {
-        outcome.exitCode = kExitUsage;
-        outcome.err = usageError("--databits: RTU framing needs 8 data bits");
-        return outcome;
+        return usageFailure("--databits: RTU framing needs 8 data bits");
     }
 
-    options.host = ip.host;
-    options.port = !serialLine && chosen->count("--port") == 0 ? infoOf(options.transport).defaultPort : ip.port;
+    options.host = parsed.ip.host;
+    options.port =
+        !serialLine && chosen->count("--port") == 0 ? infoOf(options.transport).defaultPort : parsed.ip.port;
     options.connectionTimeOutMs = common.connectionTimeOutMs;
     options.device = serial.device;
     options.baud = serial.baud;
@@ -244,8 +224,40 @@ ParseOutcome parseArguments(int argc, const char* const argv[], const std::vecto
     options.mapFile = common.mapFile;
     options.quiet = common.quiet;
     options.durationS = common.durationS;
+    ParseOutcome outcome;
     outcome.options = options;
     return outcome;
+}
+
+}  // namespace
+
+ParseOutcome parseArguments(int argc, const char* const argv[], const std::vector<Transport>& available,
+                            const std::string& version) {
+    CLI::App app{"mbslave-sim: a Modbus slave simulator built on libmbslave.\n"
+                 "Serves a demo device (or the values of a map file) to any Modbus master.",
+                 "mbslave-sim"};
+    ParsedArguments parsed;
+    defineCommandLine(app, parsed, available, version);
+
+    std::vector<std::string> arguments;
+    for (int i = argc - 1; i > 0; --i) arguments.emplace_back(argv[i]);  // CLI11 takes them reversed
+    try {
+        app.parse(arguments);
+    } catch (const CLI::Success& request) {  // --help, --version
+        ParseOutcome outcome;
+        std::ostringstream out, err;
+        outcome.exitCode = app.exit(request, out, err);
+        outcome.out = out.str();
+        return outcome;
+    } catch (const CLI::ParseError& fault) {
+        std::string message = fault.what();
+        if (message.find("subcommand") != std::string::npos && message.find("required") != std::string::npos) {
+            message = "name the transport first: mbslave-sim TRANSPORT [options], TRANSPORT one of";
+            for (Transport transport : available) message += std::string(" ") + transportName(transport);
+        }
+        return usageFailure(message);
+    }
+    return finishOptions(parsed);
 }
 
 }  // namespace sim
