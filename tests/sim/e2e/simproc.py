@@ -99,39 +99,22 @@ def run(binary, arguments, timeout=10.0):
 
 
 class PtyBridge:
-    """Two pseudo-terminals joined like a null-modem cable: bytes written to
-    one slave device arrive at the other (what socat would do)."""
+    """Two pseudo-terminals joined like a null-modem cable (the interop
+    suites' tests/interop/pty_bridge.py, run as a child process): bytes
+    written to one device arrive at the other."""
+
+    SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "interop", "pty_bridge.py")
 
     def __init__(self):
-        self._masters = []
-        self._slaves = []
-        self.devices = []
-        for _ in range(2):
-            master, slave = os.openpty()
-            self._masters.append(master)
-            self._slaves.append(slave)  # kept open so the line never hangs up
-            self.devices.append(os.ttyname(slave))
-        for fd in self._slaves:
-            import tty
-            tty.setraw(fd)
-        self._running = True
-        self._thread = threading.Thread(target=self._relay, daemon=True)
-        self._thread.start()
-
-    def _relay(self):
-        import select
-        a, b = self._masters
-        while self._running:
-            readable, _, _ = select.select([a, b], [], [], 0.1)
-            for source in readable:
-                try:
-                    data = os.read(source, 4096)
-                except OSError:
-                    continue
-                os.write(b if source == a else a, data)
+        self._process = subprocess.Popen(["/usr/bin/python3", self.SCRIPT], stdout=subprocess.PIPE, text=True)
+        words = self._process.stdout.readline().split()
+        if len(words) != 3 or words[0] != "PTYS":
+            self.close()
+            raise AssertionError(f"pty bridge did not start: {words}")
+        self.devices = words[1:]
 
     def close(self):
-        self._running = False
-        self._thread.join(timeout=2)
-        for fd in self._masters + self._slaves:
-            os.close(fd)
+        if self._process.poll() is None:
+            self._process.terminate()
+            self._process.wait(timeout=5)
+        self._process.stdout.close()
