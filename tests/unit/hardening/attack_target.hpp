@@ -23,6 +23,10 @@ public:
     // answered or dropped it: the reply (slave address and PDU), or nothing
     // when no reply came (a closed connection included).
     virtual std::optional<Bytes> exchange(const Bytes& request) = 0;
+    // True when the transport's framing drops this request before request
+    // processing sees it (too short a frame, or one cut off by its expected
+    // length so that its check fails).
+    virtual bool framingDrops(const Bytes&) const { return false; }
     virtual std::uint32_t totalCounter() = 0;
     virtual std::uint32_t successCounter() = 0;
 
@@ -38,5 +42,6 @@ struct TargetKind {
 inline void PrintTo(const TargetKind& kind, std::ostream* out) { *out << kind.name; }
 
 std::unique_ptr<AttackTarget> makeTcpTarget();
+std::unique_ptr<AttackTarget> makeRtuOverTcpTarget();
 
 }  // namespace mbslave::test

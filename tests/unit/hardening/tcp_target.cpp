@@ -1,7 +1,11 @@
-// Modbus/TCP seen from its master: MBAP framing over a loopback connection,
-// reconnecting after the server closed one.
+// Modbus/TCP and RTU over TCP seen from their master: MBAP or RTU framing
+// over a loopback connection, reconnecting after the server closed one.
+#include <poll.h>
+#include <sys/socket.h>
+
 #include "api/protocol_handle.hpp"
 #include "attack_target.hpp"
+#include "engine/crc16.hpp"
 #include "ip/tcp_protocol.hpp"
 #include "support/loopback_client.hpp"
 #include "support/mbap.hpp"
@@ -11,7 +15,7 @@ namespace {
 
 class TcpTarget : public AttackTarget {
 public:
-    TcpTarget() : handle(mbusSlave_createTcpProtocol()) {
+    explicit TcpTarget(MbusSlaveHandle* created) : handle(created) {
         mbusSlave_setTimeout(handle, 20);
         protocolOf(handle)->setDataTable(-1, &table);
         mbusSlave_setPort(handle, 0);
@@ -23,15 +27,23 @@ public:
 
     std::optional<Bytes> exchange(const Bytes& request) override {
         if (!master.isOpen() && !connect()) return std::nullopt;
-        const std::uint16_t transactionId = ++lastTransaction;
-        if (!master.send(mbapFrame(transactionId, request))) return std::nullopt;
-        mbusSlave_serverLoop(handle);
-        std::optional<Bytes> reply = readMbapReply(master, transactionId);
+        std::optional<Bytes> reply = framedExchange(request);
         if (!reply) master.close();
         return reply;
     }
     std::uint32_t totalCounter() override { return mbusSlave_getTotalCounter(handle); }
     std::uint32_t successCounter() override { return mbusSlave_getSuccessCounter(handle); }
+
+protected:
+    virtual std::optional<Bytes> framedExchange(const Bytes& request) {
+        const std::uint16_t transactionId = ++lastTransaction;
+        if (!master.send(mbapFrame(transactionId, request))) return std::nullopt;
+        mbusSlave_serverLoop(handle);
+        return readMbapReply(master, transactionId);
+    }
+
+    LoopbackClient master;
+    MbusSlaveHandle* handle;
 
 private:
     bool connect() {
@@ -41,14 +53,49 @@ private:
         return protocolAs<TcpProtocol>(handle)->connectionCount() == before + 1;
     }
 
-    MbusSlaveHandle* handle;
     std::uint16_t port = 0;
-    LoopbackClient master;
     std::uint16_t lastTransaction = 0;
+};
+
+class RtuOverTcpTarget : public TcpTarget {
+public:
+    RtuOverTcpTarget() : TcpTarget(mbusSlave_createRtuOverTcpProtocol()) {}
+
+protected:
+    std::optional<Bytes> framedExchange(const Bytes& request) override {
+        Bytes frame = request;
+        frame.resize(request.size() + 2);
+        appendCrc16(frame.data(), static_cast<int>(request.size()));
+        if (!master.send(frame)) return std::nullopt;
+        mbusSlave_serverLoop(handle);
+        Bytes reply = receiveWhole(master);
+        if (reply.size() < 4 || !hasValidCrc16(reply.data(), static_cast<int>(reply.size()))) return std::nullopt;
+        reply.resize(reply.size() - 2);
+        return reply;
+    }
+
+    // A frame of fewer than 5 bytes closes the connection.
+    bool framingDrops(const Bytes& request) const override { return request.size() + 2 < 5; }
+
+private:
+    // The pass sent the whole reply before it returned, so on loopback it
+    // is all there once its first byte is.
+    static Bytes receiveWhole(LoopbackClient& client) {
+        Bytes bytes;
+        pollfd entry{client.descriptor(), POLLIN, 0};
+        if (::poll(&entry, 1, 1000) <= 0) return bytes;
+        std::uint8_t chunk[512];
+        ssize_t got;
+        while ((got = ::recv(client.descriptor(), chunk, sizeof chunk, MSG_DONTWAIT)) > 0) {
+            bytes.insert(bytes.end(), chunk, chunk + got);
+        }
+        return bytes;
+    }
 };
 
 }  // namespace
 
-std::unique_ptr<AttackTarget> makeTcpTarget() { return std::make_unique<TcpTarget>(); }
+std::unique_ptr<AttackTarget> makeTcpTarget() { return std::make_unique<TcpTarget>(mbusSlave_createTcpProtocol()); }
+std::unique_ptr<AttackTarget> makeRtuOverTcpTarget() { return std::make_unique<RtuOverTcpTarget>(); }
 
 }  // namespace mbslave::test
