@@ -14,4 +14,14 @@ namespace mbslave::fuzz {
 // of the data table.
 const char* processRequestEntry(const std::uint8_t* data, std::size_t size);
 
+// Modbus/TCP and RTU over TCP: chunks arriving on one connection, one server
+// pass per chunk (layout in stream_server_entry.cpp).
+const char* tcpStreamEntry(const std::uint8_t* data, std::size_t size);
+const char* rtuOverTcpStreamEntry(const std::uint8_t* data, std::size_t size);
+
+// RTU and ASCII: the serial line with silences and read failures (layout in
+// serial_line_entry.cpp).
+const char* rtuLineEntry(const std::uint8_t* data, std::size_t size);
+const char* asciiLineEntry(const std::uint8_t* data, std::size_t size);
+
 }  // namespace mbslave::fuzz

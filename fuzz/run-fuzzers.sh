@@ -1,21 +1,21 @@
 #!/bin/sh
 # Configures and builds the libFuzzer targets with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on), then runs each target for a bounded time,
-# FUZZ_SECONDS per target (default 60), starting from its seed corpus.
+# FUZZ_SECONDS per target (default 50), starting from its seed corpus.
 # Any finding fails the run; the crashing input is left in <builddir>/artifacts/.
 # Usage: fuzz/run-fuzzers.sh [builddir]
 set -eu
 cd "$(dirname "$0")/.."
 
 build=${1:-build-fuzz}
-seconds=${FUZZ_SECONDS:-60}
+seconds=${FUZZ_SECONDS:-50}
 
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DMBSLAVE_BUILD_FUZZERS=ON -DMBSLAVE_SANITIZE=ON \
     -DMBSLAVE_BUILD_TESTS=OFF -DMBSLAVE_BUILD_TOOLS=OFF -DMBSLAVE_WERROR=ON
-cmake --build "$build" -j "$(nproc)"
+cmake --build "$build" -j "$(nproc)" --target mbslave_fuzzers
 
 mkdir -p "$build/artifacts"
 for target in "$build"/fuzz/fuzz_*; do

@@ -36,6 +36,10 @@ public:
     Socket& operator=(Socket&& other) noexcept;
     ~Socket() { close(); }
 
+    // Takes over an open descriptor, which the Socket then closes (tests and
+    // fuzzers hand in one end of a socket pair).
+    static Socket adopt(int descriptor) noexcept { return Socket(descriptor); }
+
     bool isValid() const noexcept { return descriptor_ >= 0; }
     int descriptor() const noexcept { return descriptor_; }
 

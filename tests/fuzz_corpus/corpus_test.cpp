@@ -23,6 +23,10 @@ struct Target {
 
 const Target kTargets[] = {
     {"process_request", &processRequestEntry},
+    {"tcp_stream", &tcpStreamEntry},
+    {"rtu_over_tcp_stream", &rtuOverTcpStreamEntry},
+    {"rtu_line", &rtuLineEntry},
+    {"ascii_line", &asciiLineEntry},
 };
 
 class CorpusReplay : public ::testing::TestWithParam<Target> {};

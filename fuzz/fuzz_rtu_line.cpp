@@ -1,0 +1,7 @@
+// libFuzzer target: RTU serial line.
+#include "fuzz_entries.hpp"
+#include "run_or_abort.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    return mbslave::fuzz::runOrAbort("RTU serial line", &mbslave::fuzz::rtuLineEntry, data, size);
+}
