@@ -50,7 +50,9 @@ inline std::vector<std::uint8_t> mbapFrame(std::uint16_t transactionId, std::uin
         static_cast<std::uint8_t>(protocolId >> 8),    static_cast<std::uint8_t>(protocolId),
         static_cast<std::uint8_t>(length >> 8),        static_cast<std::uint8_t>(length),
         unit};
-    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    // Appended byte by byte: gcc 12 misreads a range insert into the
+    // 7-byte vector as an out-of-bounds copy (-Werror=array-bounds).
+    for (const std::uint8_t byte : pdu) frame.push_back(byte);
     return frame;
 }
 
