@@ -6,6 +6,7 @@ and nothing left running or bound.
 Usage: sim_errors.py MBSLAVE_SIM
 """
 import os
+import shutil
 import socket
 import sys
 import tempfile
@@ -28,6 +29,14 @@ def expect(binary, arguments, code, *fragments):
         check(err.startswith("mbslave-sim: error: "), f"{arguments}: stderr does not start with the error: {err}")
         check("server on" not in out, f"{arguments}: started although it failed:\n{out}")
     return text
+
+
+def unprivileged_port_start():
+    try:
+        with open("/proc/sys/net/ipv4/ip_unprivileged_port_start", encoding="ascii") as setting:
+            return int(setting.read())
+    except OSError:
+        return 1024
 
 
 def write_map(directory, name, text):
@@ -80,6 +89,14 @@ def main():
         port = taken.getsockname()[1]
         expect(binary, ["tcp", "--port", str(port)], 1, "TCP Port alread bound", "hint:", "--port")
     expect(binary, ["tcp", "--host", "no-such-host.invalid"], 1, "TCP/IP connection error", "hint:")
+    # A privileged port for an unprivileged user (the system checks the
+    # permission before whether the port is free).
+    setpriv = shutil.which("setpriv")
+    if os.geteuid() == 0 and setpriv and unprivileged_port_start() > 1:
+        exit_code, _, err = run(setpriv, ["--reuid=65534", "--regid=65534", "--clear-groups", binary,
+                                          "tcp", "--port", "1"])
+        check(exit_code == 1 and "No permission" in err and "ports below 1024 need root" in err,
+              f"privileged port as nobody: exit {exit_code}: {err}")
     expect(binary, ["tcp", "--host", "192.0.2.1", "--port", str(free_port())], 1, "not an address of this machine")
 
     # Serial lines: a missing device, a busy device, the broadcast address.
