@@ -2,12 +2,16 @@
 // strict request/reply ping-pong, for a fixed time. Prints requests per
 // second and the p50/p99 latency as one line of key=value pairs.
 //
-//   load_generator --mode tcp --port P [--host 127.0.0.1] [--connections N]
-//                  [--seconds S] [--warmup S] [--unit U]
+//   load_generator --mode tcp|rtutcp|udp --port P [--host 127.0.0.1]
+//                  [--connections N] [--seconds S] [--warmup S] [--unit U]
+//                  [--retry-ms R]
 //
 // The request is FC3 reading 10 registers from address 0. A mode is a
-// framing of that request (Modbus/TCP now; UDP and RTU over TCP slot in as
-// further Framing implementations with their transport).
+// framing of that request with its transport: Modbus/TCP, RTU frames with
+// CRC over TCP, or MBAP-framed datagrams over UDP. A UDP master whose reply
+// has not come within R ms (default 200) sends a new request (counted as
+// lost); its latency still runs from the first send, and late replies to
+// the earlier one are skipped (counted as stale).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -41,6 +45,7 @@ public:
     virtual std::size_t replyLength() const = 0;
     // True when the reply answers the request with that sequence number.
     virtual bool isReply(const std::uint8_t* reply, std::uint16_t sequence) const = 0;
+    virtual bool isDatagram() const { return false; }
 };
 
 class MbapFraming : public Framing {
@@ -66,6 +71,50 @@ private:
     std::uint8_t unit_;
 };
 
+class UdpMbapFraming : public MbapFraming {
+public:
+    using MbapFraming::MbapFraming;
+    bool isDatagram() const override { return true; }
+};
+
+// CRC-16/MODBUS, bit by bit: the master's own check, independent of the
+// library's table-driven one.
+std::uint16_t modbusCrc(const std::uint8_t* bytes, std::size_t length) {
+    unsigned crc = 0xFFFF;
+    for (std::size_t i = 0; i < length; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
+    }
+    return static_cast<std::uint16_t>(crc);
+}
+
+// RTU frames have no sequence number: in strict ping-pong the reply on a
+// connection answers its one outstanding request.
+class RtuFraming : public Framing {
+public:
+    explicit RtuFraming(std::uint8_t unit) : unit_(unit) {}
+
+    std::size_t encodeRequest(std::uint8_t* buffer, std::uint16_t) const override {
+        const std::uint8_t request[] = {unit_, kReadHoldingRegisters, 0, 0, 0, kRegisterCount};
+        std::memcpy(buffer, request, sizeof request);
+        const std::uint16_t crc = modbusCrc(request, sizeof request);
+        buffer[sizeof request] = static_cast<std::uint8_t>(crc);
+        buffer[sizeof request + 1] = static_cast<std::uint8_t>(crc >> 8);
+        return sizeof request + 2;
+    }
+    std::size_t replyLength() const override { return 5 + 2 * kRegisterCount; }
+    bool isReply(const std::uint8_t* reply, std::uint16_t) const override {
+        const std::size_t length = replyLength();
+        const std::uint16_t crc = modbusCrc(reply, length - 2);
+        return reply[0] == unit_ && reply[1] == kReadHoldingRegisters &&
+               reply[2] == 2 * kRegisterCount && reply[length - 2] == (crc & 0xFF) &&
+               reply[length - 1] == (crc >> 8);
+    }
+
+private:
+    std::uint8_t unit_;
+};
+
 struct Options {
     std::string mode = "tcp";
     std::string host = "127.0.0.1";
@@ -74,12 +123,14 @@ struct Options {
     double seconds = 3.0;
     double warmup = 0.5;
     int unit = 1;
+    int retryMs = 200;
 };
 
 struct Connection {
     int fd = -1;
     std::uint16_t sequence = 0;
-    Clock::time_point sentAt;
+    Clock::time_point sentAt;      // first send of the current request
+    Clock::time_point lastSentAt;  // latest (re)send of it
     std::uint8_t reply[512];
     std::size_t received = 0;
 };
@@ -95,6 +146,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
         else if (key == "--seconds") options.seconds = std::atof(value);
         else if (key == "--warmup") options.warmup = std::atof(value);
         else if (key == "--unit") options.unit = std::atoi(value);
+        else if (key == "--retry-ms") options.retryMs = std::atoi(value);
         else return false;
     }
     return options.port > 0 && options.connections > 0 && options.connections <= 1024;
@@ -102,14 +154,18 @@ bool parseOptions(int argc, char** argv, Options& options) {
 
 std::unique_ptr<Framing> makeFraming(const Options& options) {
     if (options.mode == "tcp") return std::make_unique<MbapFraming>(options.unit);
+    if (options.mode == "rtutcp") return std::make_unique<RtuFraming>(options.unit);
+    if (options.mode == "udp") return std::make_unique<UdpMbapFraming>(options.unit);
     return nullptr;
 }
 
-int connectTo(const Options& options) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+// A TCP connection, or a UDP socket connected to the server so that send
+// and recv reach only it.
+int connectTo(const Options& options, bool datagram) {
+    const int fd = socket(AF_INET, datagram ? SOCK_DGRAM : SOCK_STREAM, 0);
     if (fd < 0) return -1;
     const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (!datagram) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(options.port));
@@ -121,12 +177,13 @@ int connectTo(const Options& options) {
     return fd;
 }
 
-bool sendRequest(Connection& connection, const Framing& framing) {
+bool sendRequest(Connection& connection, const Framing& framing, bool resend = false) {
     std::uint8_t request[300];
     ++connection.sequence;
     const std::size_t length = framing.encodeRequest(request, connection.sequence);
     connection.received = 0;
-    connection.sentAt = Clock::now();
+    connection.lastSentAt = Clock::now();
+    if (!resend) connection.sentAt = connection.lastSentAt;
     return send(connection.fd, request, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
 }
 
@@ -142,8 +199,8 @@ int main(int argc, char** argv) {
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: %s --mode tcp --port P [--host H] [--connections N] "
-                     "[--seconds S] [--warmup S] [--unit U]\n", argv[0]);
+                     "usage: %s --mode tcp|rtutcp|udp --port P [--host H] [--connections N] "
+                     "[--seconds S] [--warmup S] [--unit U] [--retry-ms R]\n", argv[0]);
         return 2;
     }
     const std::unique_ptr<Framing> framing = makeFraming(options);
@@ -155,7 +212,7 @@ int main(int argc, char** argv) {
     std::vector<Connection> connections(static_cast<std::size_t>(options.connections));
     std::vector<pollfd> waitSet;
     for (Connection& connection : connections) {
-        connection.fd = connectTo(options);
+        connection.fd = connectTo(options, framing->isDatagram());
         if (connection.fd < 0) {
             std::perror("connect");
             return 1;
@@ -173,19 +230,32 @@ int main(int argc, char** argv) {
     long completed = 0;
     long total = 0;
     long errors = 0;
+    long lost = 0;
+    long stale = 0;
+    const bool datagram = framing->isDatagram();
+    const auto retryAfter = std::chrono::milliseconds(options.retryMs);
 
     for (Connection& connection : connections) {
         if (!sendRequest(connection, *framing)) return 1;
     }
     while (Clock::now() < end) {
-        const int ready = poll(waitSet.data(), waitSet.size(), 1000);
+        const int ready = poll(waitSet.data(), waitSet.size(), datagram ? options.retryMs : 1000);
         if (ready < 0) {
             std::perror("poll");
             return 1;
         }
-        if (ready == 0) {
+        if (ready == 0 && !datagram) {
             std::fprintf(stderr, "no reply for 1 s\n");
             return 1;
+        }
+        if (datagram) {
+            // A datagram or its reply may be lost: ask again.
+            const Clock::time_point now = Clock::now();
+            for (Connection& connection : connections) {
+                if (now - connection.lastSentAt < retryAfter) continue;
+                ++lost;
+                if (!sendRequest(connection, *framing, true)) return 1;
+            }
         }
         for (std::size_t i = 0; i < connections.size(); ++i) {
             if ((waitSet[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
@@ -198,6 +268,11 @@ int main(int argc, char** argv) {
                 return 1;
             }
             connection.received += static_cast<std::size_t>(got);
+            if (datagram && !framing->isReply(connection.reply, connection.sequence)) {
+                ++stale;  // the reply to a request that was asked again
+                connection.received = 0;
+                continue;
+            }
             if (connection.received < wanted) continue;
             const Clock::time_point now = Clock::now();
             ++total;
@@ -213,9 +288,9 @@ int main(int argc, char** argv) {
     for (Connection& connection : connections) close(connection.fd);
 
     std::sort(latenciesUs.begin(), latenciesUs.end());
-    std::printf("mode=%s connections=%d requests=%ld total=%ld errors=%ld rps=%.0f p50_us=%.1f "
-                "p99_us=%.1f\n",
-                options.mode.c_str(), options.connections, completed, total, errors,
+    std::printf("mode=%s connections=%d requests=%ld total=%ld errors=%ld lost=%ld stale=%ld "
+                "rps=%.0f p50_us=%.1f p99_us=%.1f\n",
+                options.mode.c_str(), options.connections, completed, total, errors, lost, stale,
                 static_cast<double>(completed) / elapsed, percentile(latenciesUs, 0.50),
                 percentile(latenciesUs, 0.99));
     return errors == 0 ? 0 : 1;

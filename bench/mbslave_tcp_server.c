@@ -1,12 +1,14 @@
 /*
  * Benchmark server: mbslave's Modbus/TCP server through the public C
  * interface, unit 1 answering holding register reads from memory.
- * Usage: mbslave_tcp_server <port>. Serves until SIGTERM or SIGINT.
+ * Usage: mbslave_tcp_server <port> [tcp|rtutcp|udp]: Modbus/TCP by default,
+ * RTU frames over TCP, or Modbus over UDP. Serves until SIGTERM or SIGINT.
  */
 #define _POSIX_C_SOURCE 200809L
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "mbslave.h"
 
@@ -24,15 +26,23 @@ static int readHolding(int startRef, uint16_t regArr[], int refCnt, const Reques
     return 1;
 }
 
+/* The server of the kind named by the argument; null for an unknown kind. */
+static MbusSlaveHandle *createServer(const char *kind) {
+    if (strcmp(kind, "tcp") == 0) return mbusSlave_createTcpProtocol();
+    if (strcmp(kind, "rtutcp") == 0) return mbusSlave_createRtuOverTcpProtocol();
+    if (strcmp(kind, "udp") == 0) return mbusSlave_createUdpProtocol();
+    return NULL;
+}
+
 int main(int argc, char **argv) {
     MbusSlaveHandle *handle;
     int result;
 
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s <port>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: %s <port> [tcp|rtutcp|udp]\n", argv[0]);
         return 2;
     }
-    handle = mbusSlave_createTcpProtocol();
+    handle = createServer(argc == 3 ? argv[2] : "tcp");
     if (handle == NULL) return 1;
     signal(SIGTERM, requestStop);
     signal(SIGINT, requestStop);

@@ -30,8 +30,10 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def run_server(program, port, core):
-    server = subprocess.Popen(["taskset", "-c", str(core), program, str(port)],
+def run_server(program, port, core, extra_args=()):
+    """program: a path, or a list (interpreter and script); extra_args follow the port."""
+    command = list(program) if isinstance(program, (list, tuple)) else [program]
+    server = subprocess.Popen(["taskset", "-c", str(core), *command, str(port), *extra_args],
                               stdout=subprocess.PIPE, text=True)
     if server.stdout.readline().strip() != "READY":
         server.kill()
@@ -39,9 +41,9 @@ def run_server(program, port, core):
     return server
 
 
-def measure(generator, port, connections, seconds, core, server_pid):
+def measure(generator, port, connections, seconds, core, server_pid, mode="tcp"):
     before = cpu_seconds(server_pid)
-    output = subprocess.run(["taskset", "-c", str(core), generator, "--mode", "tcp",
+    output = subprocess.run(["taskset", "-c", str(core), generator, "--mode", mode,
                              "--port", str(port), "--connections", str(connections),
                              "--seconds", str(seconds)],
                             check=True, capture_output=True, text=True).stdout
@@ -54,6 +56,7 @@ def measure(generator, port, connections, seconds, core, server_pid):
         "p50": float(result["p50_us"]),
         "p99": float(result["p99_us"]),
         "cpu_us": (after - before) * 1e6 / int(result["total"]),
+        "lost": int(result.get("lost", 0)),
     }
 
 
