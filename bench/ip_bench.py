@@ -9,11 +9,10 @@ load generator had to repeat because a datagram was lost.
 
 Usage: /usr/bin/python3 bench/ip_bench.py --build-dir build-bench [--seconds 3]
 """
-import argparse
 import os
 import sys
 
-from tcp_bench import CONNECTIONS, free_port, measure, run_server
+from tcp_bench import CONNECTIONS, free_port, measure, parse_arguments, run_server
 
 SYSTEM_PYTHON = "/usr/bin/python3"
 KINDS = {
@@ -35,12 +34,7 @@ def server_command(name, kind, bench_dir):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", default="build-bench")
-    parser.add_argument("--seconds", type=float, default=3.0)
-    parser.add_argument("--server-core", type=int, default=0)
-    parser.add_argument("--client-core", type=int, default=1)
-    args = parser.parse_args()
+    args = parse_arguments()
     bench_dir = os.path.join(args.build_dir, "bench")
     generator = os.path.join(bench_dir, "load_generator")
 

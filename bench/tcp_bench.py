@@ -60,13 +60,18 @@ def measure(generator, port, connections, seconds, core, server_pid, mode="tcp")
     }
 
 
-def main():
+def parse_arguments():
+    """Build directory, seconds per run and the cores of server and load generator."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", default="build-bench")
     parser.add_argument("--seconds", type=float, default=3.0)
     parser.add_argument("--server-core", type=int, default=0)
     parser.add_argument("--client-core", type=int, default=1)
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def main():
+    args = parse_arguments()
     bench_dir = os.path.join(args.build_dir, "bench")
     generator = os.path.join(bench_dir, "load_generator")
 

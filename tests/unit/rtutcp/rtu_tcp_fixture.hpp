@@ -25,29 +25,15 @@ inline std::vector<std::uint8_t> rtuFrame(std::uint8_t address, const std::vecto
     return frame;
 }
 
-class RtuOverTcpTest : public ::testing::Test {
+// The Modbus/TCP fixture around an RTU-over-TCP server.
+class RtuOverTcpTest : public TcpServerTest {
 protected:
-    static constexpr std::uint32_t kPassTimeOut = 20;
-
     void SetUp() override {
-        Notifications::reset();
         RegisterStore::reset();
-        handle.reset(mbusSlave_createRtuOverTcpProtocol());
-        ASSERT_NE(handle, nullptr);
-        mbusSlave_configureTcpNotifications(raw(), &Notifications::onAccept,
-                                            &Notifications::onClose, &Notifications::onRequest);
-        ASSERT_EQ(mbusSlave_setTimeout(raw(), kPassTimeOut), MB_OK);
+        TcpServerTest::SetUp();
     }
 
-    MbusSlaveHandle* raw() { return handle.get(); }
-    RtuOverTcpProtocol& server() { return *protocolAs<RtuOverTcpProtocol>(raw()); }
-
-    void start() {
-        ASSERT_EQ(mbusSlave_setPort(raw(), 0), MB_OK);
-        ASSERT_EQ(mbusSlave_startupIpServer(raw(), "127.0.0.1"), MB_OK);
-        port = server().boundPort();
-        ASSERT_NE(port, 0);
-    }
+    MbusSlaveHandle* createServer() override { return mbusSlave_createRtuOverTcpProtocol(); }
 
     void serveRegisters(int slaveAddress) {
         ASSERT_EQ(mbusSlave_configureCallbacks(raw(), slaveAddress, &RegisterStore::readHolding,
@@ -57,22 +43,8 @@ protected:
                   MB_OK);
     }
 
-    int pass() { return mbusSlave_serverLoop(raw()); }
-
-    LoopbackClient connectMaster() {
-        LoopbackClient master;
-        EXPECT_TRUE(master.connect(port));
-        const int before = server().connectionCount();
-        EXPECT_EQ(pass(), MB_OK);
-        EXPECT_EQ(server().connectionCount(), before + 1);
-        return master;
-    }
-
     std::uint32_t total() { return mbusSlave_getTotalCounter(raw()); }
     std::uint32_t success() { return mbusSlave_getSuccessCounter(raw()); }
-
-    HandlePtr handle;
-    std::uint16_t port = 0;
 };
 
 }  // namespace mbslave::test

@@ -75,12 +75,15 @@ protected:
 
     void SetUp() override {
         Notifications::reset();
-        handle.reset(mbusSlave_createTcpProtocol());
+        handle.reset(createServer());
         ASSERT_NE(handle, nullptr);
         mbusSlave_configureTcpNotifications(handle.get(), &Notifications::onAccept,
                                             &Notifications::onClose, &Notifications::onRequest);
         ASSERT_EQ(mbusSlave_setTimeout(handle.get(), kPassTimeOut), MB_OK);
     }
+
+    // The TCP kind under test; RTU over TCP reuses this fixture.
+    virtual MbusSlaveHandle* createServer() { return mbusSlave_createTcpProtocol(); }
 
     TcpProtocol& server() { return *protocolAs<TcpProtocol>(handle.get()); }
     MbusSlaveHandle* raw() { return handle.get(); }
