@@ -307,7 +307,7 @@ TEST_F(UdpServerTest, RandomDatagramsOfEverySizeAreDroppedOrAnsweredWithinBounds
                 datagram[3] = 0;
                 datagram[4] = static_cast<std::uint8_t>((size - 6) >> 8);
                 datagram[5] = static_cast<std::uint8_t>(size - 6);
-                datagram[7] = static_cast<std::uint8_t>(datagram[7] % 50);
+                if (size > 7) datagram[7] = static_cast<std::uint8_t>(datagram[7] % 50);
                 ++wellFormed;
             }
             ASSERT_TRUE(master.sendTo(port, datagram));
@@ -334,6 +334,42 @@ TEST_F(UdpServerTest, RandomDatagramsOfEverySizeAreDroppedOrAnsweredWithinBounds
     }
     EXPECT_EQ(total(), wellFormed);
     EXPECT_EQ(success(), wellFormed);
+}
+
+}  // namespace
+}  // namespace mbslave::test
+
+namespace mbslave::test {
+namespace {
+
+// A burst of requests: whatever the socket kept is served one datagram per
+// pass, every served one answered once, and the server stays responsive.
+TEST_F(UdpServerTest, FloodIsServedOneDatagramPerPass) {
+    serveUnit(-1);
+    start();
+    constexpr int kBurst = 300;
+    for (int i = 0; i < kBurst; ++i) {
+        ASSERT_TRUE(master.sendTo(port, unsupportedRequest(static_cast<std::uint16_t>(i), 1)));
+    }
+    int replies = 0;
+    for (int passes = 0; passes <= kBurst; ++passes) {
+        const std::uint32_t before = success();
+        ASSERT_EQ(pass(), MB_OK);
+        const std::uint32_t served = success() - before;
+        ASSERT_LE(served, 1u);
+        if (served == 0) break;
+        const std::vector<std::uint8_t> reply = master.receive(1000);
+        ASSERT_EQ(reply.size(), 9u);
+        ++replies;
+    }
+    EXPECT_GE(replies, 1);
+    EXPECT_EQ(success(), static_cast<std::uint32_t>(replies));
+    EXPECT_EQ(total(), static_cast<std::uint32_t>(replies));
+    EXPECT_TRUE(master.isQuiet(20));
+
+    ASSERT_TRUE(master.sendTo(port, unsupportedRequest(0xABCD, 1)));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(), illegalFunctionReply(0xABCD, 1));
 }
 
 }  // namespace
