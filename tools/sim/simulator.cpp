@@ -144,7 +144,7 @@ int runSimulator(const SimOptions& options, const std::string& version) {
     mbusSlave_shutdownServer(handle);
     const std::string ran = seconds(std::chrono::duration<double>(Clock::now() - start).count());
     log.notice(exitCode == kExitOk ? std::string("stopped by ") + stopReason() + " after " + ran
-                                   : "stopped after an error after " + ran);
+                                   : "stopped by an error after " + ran);
     log.notice(summary(handle, context, trace, options));
     mbusSlave_destroyProtocol(handle);
     attachBridge(nullptr);
