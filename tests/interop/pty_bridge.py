@@ -39,6 +39,17 @@ def main():
                 data = os.read(master, 4096)
             except OSError:  # nobody has the terminal end open right now
                 continue
+            # A master's frame may reach us in pieces when the machine is
+            # busy; gather what follows within a millisecond so the slave
+            # sees the frame in one piece, as a real line would deliver it.
+            while data and select.select([master], [], [], 0.001)[0]:
+                try:
+                    more = os.read(master, 4096)
+                except OSError:
+                    break
+                if not more:
+                    break
+                data += more
             if data:
                 os.write(other[master], data)
     return 0

@@ -34,10 +34,10 @@ wait_for_line "$work/bridge" '^PTYS ' "$bridge_pid" || { echo "bridge did not st
 server_end=$(sed -n 's/^PTYS \([^ ]*\) .*$/\1/p' "$work/bridge")
 master_end=$(sed -n 's/^PTYS [^ ]* \(.*\)$/\1/p' "$work/bridge")
 
-# 10 ms of frame tolerance: the bridge passes a frame on in one piece almost
-# always, but a loaded machine may pause it between two pieces.
+# The largest frame tolerance (20 ms): the bridge passes a frame on in one
+# piece almost always, but a loaded machine may pause it between two pieces.
 tolerance=""
-[ "$kind" = rtu ] && tolerance=10
+[ "$kind" = rtu ] && tolerance=20
 "$server" "$kind" "$server_end" "$baud" $tolerance > "$work/server" &
 server_pid=$!
 wait_for_line "$work/server" '^READY$' "$server_pid" || { echo "server did not start"; exit 1; }
