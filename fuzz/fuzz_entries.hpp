@@ -19,6 +19,10 @@ const char* processRequestEntry(const std::uint8_t* data, std::size_t size);
 const char* tcpStreamEntry(const std::uint8_t* data, std::size_t size);
 const char* rtuOverTcpStreamEntry(const std::uint8_t* data, std::size_t size);
 
+// UDP: datagrams from a loopback socket, one server pass per datagram
+// (layout in udp_datagram_entry.cpp).
+const char* udpDatagramEntry(const std::uint8_t* data, std::size_t size);
+
 // RTU and ASCII: the serial line with silences and read failures (layout in
 // serial_line_entry.cpp).
 const char* rtuLineEntry(const std::uint8_t* data, std::size_t size);

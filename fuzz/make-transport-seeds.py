@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Writes the seed corpora of the transport fuzz targets: one valid request
 per served function code in each framing (Modbus/TCP, RTU over TCP, RTU and
-ASCII on a serial line), plus a few inputs that split, join and cut frames.
-Input layouts: fuzz/stream_server_entry.cpp and fuzz/serial_line_entry.cpp."""
+ASCII on a serial line, UDP datagrams), plus a few inputs that split, join and cut frames.
+Input layouts: fuzz/stream_server_entry.cpp, fuzz/serial_line_entry.cpp and
+fuzz/udp_datagram_entry.cpp."""
 import os
 
 UNIT = 1
@@ -65,19 +66,22 @@ def chunks(*parts):
 
 
 def seeds():
-    corpora = {"tcp_stream": {}, "rtu_over_tcp_stream": {}, "rtu_line": {}, "ascii_line": {}}
+    corpora = {"tcp_stream": {}, "rtu_over_tcp_stream": {}, "rtu_line": {}, "ascii_line": {},
+               "udp_datagram": {}}
     for name, pdu in REQUESTS.items():
         message = [UNIT] + pdu
         corpora["tcp_stream"][name] = chunks(mbap(0x1234, message))
         corpora["rtu_over_tcp_stream"][name] = chunks(rtu(message))
         corpora["rtu_line"][name] = [0] + escaped(rtu(message)) + SILENCE
         corpora["ascii_line"][name] = [0] + ascii_text(message)
+        corpora["udp_datagram"][name] = chunks(mbap(0x1234, message))
     read = [UNIT] + REQUESTS["fc03"]
     write = [UNIT] + REQUESTS["fc16"]
     corpora["tcp_stream"]["two_in_one_chunk"] = chunks(mbap(1, read) + mbap(2, write), mbap(3, read))
     corpora["tcp_stream"]["split_header"] = chunks(mbap(1, read)[:3], mbap(1, read)[3:], mbap(2, read))
     corpora["tcp_stream"]["reset_between"] = chunks(mbap(1, read), [], mbap(2, write))
     corpora["rtu_over_tcp_stream"]["reset_between"] = chunks(rtu(read), [], rtu(write))
+    corpora["udp_datagram"]["oversized_then_valid"] = [0, 255, 10] + [0] * 265 + chunks(mbap(2, read))[1:]
     corpora["rtu_line"]["broadcast_write"] = [0] + escaped(rtu([0] + REQUESTS["fc06"])) + SILENCE + escaped(rtu(read))
     corpora["rtu_line"]["failure_mid_frame"] = [0] + escaped(rtu(read)[:4]) + [ESCAPE, 0x01] + escaped(rtu(read))
     corpora["ascii_line"]["broadcast_write"] = [0] + ascii_text([0] + REQUESTS["fc06"]) + ascii_text(read)

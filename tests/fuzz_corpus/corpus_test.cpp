@@ -25,6 +25,7 @@ const Target kTargets[] = {
     {"process_request", &processRequestEntry},
     {"tcp_stream", &tcpStreamEntry},
     {"rtu_over_tcp_stream", &rtuOverTcpStreamEntry},
+    {"udp_datagram", &udpDatagramEntry},
     {"rtu_line", &rtuLineEntry},
     {"ascii_line", &asciiLineEntry},
 };

@@ -43,5 +43,6 @@ inline void PrintTo(const TargetKind& kind, std::ostream* out) { *out << kind.na
 
 std::unique_ptr<AttackTarget> makeTcpTarget();
 std::unique_ptr<AttackTarget> makeRtuOverTcpTarget();
+std::unique_ptr<AttackTarget> makeUdpTarget();
 
 }  // namespace mbslave::test

@@ -186,6 +186,7 @@ TEST_P(HostileRequests, SameMalformedRequestAfterValidTrafficGetsTheSameAnswer) 
 INSTANTIATE_TEST_SUITE_P(Transports, HostileRequests,
                          ::testing::Values(TargetKind{"tcp", &makeTcpTarget},
                                            TargetKind{"rtu_over_tcp", &makeRtuOverTcpTarget},
+                                           TargetKind{"udp", &makeUdpTarget},
                                            TargetKind{"rtu", &makeRtuTarget}, TargetKind{"ascii", &makeAsciiTarget}),
                          [](const ::testing::TestParamInfo<TargetKind>& info) { return info.param.name; });
 

@@ -1,0 +1,7 @@
+// libFuzzer target: UDP datagrams.
+#include "fuzz_entries.hpp"
+#include "run_or_abort.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    return mbslave::fuzz::runOrAbort("UDP datagrams", &mbslave::fuzz::udpDatagramEntry, data, size);
+}
