@@ -1,0 +1,13 @@
+# Hostile-traffic soak: Modbus/TCP, RTU over TCP and UDP served at once under
+# abusive masters (label "soak"). It runs its full minute in the sanitizer
+# build and a short round in the others.
+add_executable(mbslave_soak ${CMAKE_CURRENT_LIST_DIR}/soak/hostile_soak.cpp)
+target_link_libraries(mbslave_soak PRIVATE mbslave_test_support)
+mbslave_apply_warnings(mbslave_soak)
+if(MBSLAVE_SANITIZE)
+  set(MBSLAVE_SOAK_SECONDS 60)
+else()
+  set(MBSLAVE_SOAK_SECONDS 10)
+endif()
+add_test(NAME hostile_soak COMMAND mbslave_soak ${MBSLAVE_SOAK_SECONDS})
+set_tests_properties(hostile_soak PROPERTIES LABELS soak TIMEOUT 300)

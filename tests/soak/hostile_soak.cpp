@@ -1,0 +1,411 @@
+// Hostile-traffic soak: one process serves Modbus/TCP, RTU over TCP and UDP
+// at once (three handles, one server thread each) while clients mix valid
+// requests with random and mutated frames, half frames, resets in the middle
+// of a request, connection floods beyond the 32 slots and idle connections.
+// Afterwards every server must still answer, every valid request must have
+// been answered correctly, the counters must be consistent and the open
+// descriptors back to their number before the traffic.
+//
+// Usage: mbslave_soak [seconds] [seed]      (defaults: 60, 1)
+// Prints the figures; exit status 0 when every check held.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "api/protocol_handle.hpp"
+#include "engine/crc16.hpp"
+#include "ip/tcp_protocol.hpp"
+#include "support/loopback_client.hpp"
+#include "support/loopback_datagram.hpp"
+#include "support/mbap.hpp"
+#include "support/modbus_requests.hpp"
+#include "support/open_descriptors.hpp"
+#include "support/permissive_table.hpp"
+
+namespace mbslave::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint8_t kUnit = 9;
+constexpr int kReplyWaitMs = 5000;            // a valid request must be answered within this
+constexpr std::uint32_t kConnectionTimeOut = 3000;
+constexpr int kFloodConnections = 40;         // beyond the 32 slots
+// Valid requests carry transaction identifiers with the high bit set;
+// hostile frames never do, so a master can tell their replies apart.
+constexpr std::uint16_t kValidTransaction = 0x8000;
+
+enum class Kind { tcp, rtuOverTcp, udp };
+const char* kindName(Kind kind) {
+    return kind == Kind::tcp ? "Modbus/TCP" : kind == Kind::rtuOverTcp ? "RTU over TCP" : "UDP";
+}
+
+struct Server {
+    Kind kind;
+    MbusSlaveHandle* handle = nullptr;
+    PermissiveTable table;
+    std::uint16_t port = 0;
+    std::thread thread;
+};
+
+struct Figures {
+    std::atomic<long> validSent{0};
+    std::atomic<long> validAnswered{0};
+    std::atomic<long> validWrong{0};
+    std::atomic<long> hostileFrames{0};
+    std::atomic<long> connections{0};
+};
+
+Bytes rtuFrame(const Bytes& request) {
+    Bytes frame = request;
+    frame.resize(request.size() + 2);
+    appendCrc16(frame.data(), static_cast<int>(request.size()));
+    return frame;
+}
+
+// A valid read request drawn from the generator, and the reply the table gives.
+struct ValidRequest {
+    Bytes request;
+    Bytes reply;
+};
+ValidRequest drawValid(std::mt19937& random) {
+    const std::uint8_t functionCode = static_cast<std::uint8_t>(1 + random() % 4);
+    const int start = static_cast<int>(random() % 65000);
+    const int quantity = 1 + static_cast<int>(random() % (functionCode <= 2 ? 2000 : 125));
+    return {readRequest(kUnit, functionCode, start, quantity), readReply(kUnit, functionCode, start, quantity)};
+}
+
+// A hostile frame for the kind: random bytes, or a valid frame mutated by
+// bit flips, truncation, extension or a forged length.
+Bytes drawHostile(std::mt19937& random, Kind kind, std::uint16_t transactionId) {
+    std::vector<Bytes> seeds = validRequestPerFunctionCode(kUnit);
+    Bytes request = seeds[random() % seeds.size()];
+    Bytes frame = kind == Kind::rtuOverTcp ? rtuFrame(request) : mbapFrame(transactionId, request);
+    switch (random() % 5) {
+        case 0:  // noise
+            frame.resize(1 + random() % 300);
+            for (std::uint8_t& byte : frame) byte = static_cast<std::uint8_t>(random());
+            break;
+        case 1:  // bit flips
+            for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips) {
+                frame[random() % frame.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+            }
+            break;
+        case 2:  // cut short
+            frame.resize(random() % frame.size());
+            break;
+        case 3:  // extended
+            for (int extra = 1 + static_cast<int>(random() % 40); extra > 0; --extra) {
+                frame.push_back(static_cast<std::uint8_t>(random()));
+            }
+            break;
+        default:  // forged MBAP length or byte count
+            if (frame.size() > 6) frame[kind == Kind::rtuOverTcp ? 2 : 5] = static_cast<std::uint8_t>(random());
+            break;
+    }
+    if (kind != Kind::rtuOverTcp && frame.size() >= 2) frame[0] &= 0x7F;  // never a valid transaction
+    return frame;
+}
+
+bool sendRaw(int descriptor, const Bytes& bytes) {
+    return !bytes.empty() && ::send(descriptor, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0;
+}
+
+// A misbehaving master's connection. Connecting gives up after a short
+// wait, so that a full backlog does not stall the attack.
+class HostileConnection {
+public:
+    HostileConnection() = default;
+    HostileConnection(HostileConnection&& other) noexcept : fd(other.fd) { other.fd = -1; }
+    HostileConnection& operator=(HostileConnection&& other) noexcept {
+        if (this != &other) {
+            close();
+            fd = other.fd;
+            other.fd = -1;
+        }
+        return *this;
+    }
+    ~HostileConnection() { close(); }
+
+    bool connect(std::uint16_t port) {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
+        pollfd entry{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (errno == EINPROGRESS && ::poll(&entry, 1, 100) == 1 &&
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
+            return true;
+        }
+        close();
+        return false;
+    }
+    bool send(const Bytes& bytes) const { return fd >= 0 && sendRaw(fd, bytes); }
+    // Closes with a reset instead of the orderly end of stream.
+    void reset() {
+        if (fd < 0) return;
+        const linger abort{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        close();
+    }
+    void close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+
+private:
+    int fd = -1;
+};
+
+Bytes firstHalf(const Bytes& frame) { return Bytes(frame.begin(), frame.begin() + static_cast<long>(frame.size() / 2)); }
+
+// Reads exactly count bytes, skipping nothing; empty on time-out or close.
+Bytes receiveExactly(LoopbackClient& client, std::size_t count) { return client.receive(count, kReplyWaitMs); }
+
+// A master of a TCP kind that sends only valid requests on one connection
+// and checks every reply.
+void validConnectionMaster(const Server& server, Figures& figures, const std::atomic<bool>& running,
+                           std::uint32_t seed) {
+    std::mt19937 random(seed);
+    LoopbackClient master;
+    if (!master.connect(server.port)) {
+        figures.validWrong++;
+        return;
+    }
+    std::uint16_t transaction = kValidTransaction;
+    while (running.load()) {
+        const ValidRequest valid = drawValid(random);
+        figures.validSent++;
+        bool correct;
+        if (server.kind == Kind::tcp) {
+            transaction = static_cast<std::uint16_t>(kValidTransaction | ((transaction + 1) & 0x7FFF));
+            correct = master.send(mbapFrame(transaction, valid.request)) &&
+                      readMbapReply(master, transaction, kReplyWaitMs) == valid.reply;
+        } else {
+            const Bytes expected = rtuFrame(valid.reply);
+            correct = master.send(rtuFrame(valid.request)) && receiveExactly(master, expected.size()) == expected;
+        }
+        ++(correct ? figures.validAnswered : figures.validWrong);
+        if (!correct) {
+            std::fprintf(stderr, "%s: valid request not answered correctly\n", kindName(server.kind));
+            return;
+        }
+    }
+}
+
+// UDP master: a hostile datagram, then a valid one whose reply must come;
+// at most two datagrams are ever queued, so the small socket buffer the
+// server sets never overflows.
+void udpMaster(const Server& server, Figures& figures, const std::atomic<bool>& running, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    LoopbackDatagram master;
+    std::uint16_t transaction = kValidTransaction;
+    while (running.load()) {
+        Bytes hostile = drawHostile(random, Kind::udp, static_cast<std::uint16_t>(random()));
+        if (random() % 8 == 0) hostile.resize(261 + random() % 200, 0x55);  // oversized
+        if (master.sendTo(server.port, hostile)) figures.hostileFrames++;
+        const ValidRequest valid = drawValid(random);
+        transaction = static_cast<std::uint16_t>(kValidTransaction | ((transaction + 1) & 0x7FFF));
+        figures.validSent++;
+        bool correct = master.sendTo(server.port, mbapFrame(transaction, valid.request));
+        std::optional<Bytes> reply;
+        // Replies to the hostile datagram (if any) come first and are skipped.
+        while (correct && (reply = master.receive(kReplyWaitMs)) && ((*reply)[0] & 0x80) == 0) {
+        }
+        correct = correct && reply && *reply == mbapFrame(transaction, valid.reply);
+        ++(correct ? figures.validAnswered : figures.validWrong);
+        if (!correct) {
+            std::fprintf(stderr, "UDP: valid request not answered correctly\n");
+            return;
+        }
+    }
+}
+
+// A master of a TCP kind that misbehaves: noise and mutated frames, half
+// frames, resets in the middle of a request, floods of connections beyond
+// the slots and connections that stay idle.
+void hostileConnectionMaster(const Server& server, Figures& figures, const std::atomic<bool>& running,
+                             std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<HostileConnection> idle;
+    while (running.load()) {
+        const unsigned action = random() % 10;
+        if (action == 0) {
+            // Flood: more connections than slots, each with a part of a frame.
+            std::vector<HostileConnection> flood(kFloodConnections);
+            for (HostileConnection& client : flood) {
+                if (!client.connect(server.port)) continue;
+                figures.connections++;
+                if (client.send(firstHalf(drawHostile(random, server.kind, static_cast<std::uint16_t>(random()))))) {
+                    figures.hostileFrames++;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(random() % 100));
+            for (HostileConnection& client : flood) (random() % 2 == 0) ? client.reset() : client.close();
+            continue;
+        }
+        if (action == 1) {
+            // Stays open and silent until the server's idle time-out or the end.
+            if (idle.size() == 8) idle.erase(idle.begin());
+            HostileConnection client;
+            if (client.connect(server.port)) {
+                figures.connections++;
+                idle.push_back(std::move(client));
+            }
+            continue;
+        }
+        HostileConnection client;
+        if (!client.connect(server.port)) continue;
+        figures.connections++;
+        for (int frames = 1 + static_cast<int>(random() % 5); frames > 0; --frames) {
+            const Bytes frame = drawHostile(random, server.kind, static_cast<std::uint16_t>(random()));
+            if (action == 2) {
+                // Half a frame, then a reset in the middle of the request.
+                if (client.send(firstHalf(frame))) figures.hostileFrames++;
+                break;
+            }
+            if (client.send(frame)) figures.hostileFrames++;
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
+        }
+        (action == 2 || random() % 2 == 0) ? client.reset() : client.close();
+    }
+}
+
+bool startServer(Server& server) {
+    server.handle = server.kind == Kind::tcp          ? mbusSlave_createTcpProtocol()
+                    : server.kind == Kind::rtuOverTcp ? mbusSlave_createRtuOverTcpProtocol()
+                                                      : mbusSlave_createUdpProtocol();
+    if (server.handle == nullptr) return false;
+    protocolOf(server.handle)->setDataTable(kUnit, &server.table);
+    mbusSlave_setTimeout(server.handle, 50);
+    if (server.kind != Kind::udp) mbusSlave_setConnectionTimeOut(server.handle, kConnectionTimeOut);
+    mbusSlave_setPort(server.handle, 0);
+    if (mbusSlave_startupIpServer(server.handle, "127.0.0.1") != MB_OK) return false;
+    server.port = static_cast<IpProtocol*>(protocolOf(server.handle))->boundPort();
+    return server.port != 0;
+}
+
+int openConnections(Server& server) {
+    return server.kind == Kind::udp ? 0 : protocolAs<TcpProtocol>(server.handle)->connectionCount();
+}
+
+// After the traffic, in the main thread: a valid request answered correctly.
+bool answersValidRequest(Server& server) {
+    const ValidRequest valid{readRequest(kUnit, 3, 100, 10), readReply(kUnit, 3, 100, 10)};
+    if (server.kind == Kind::udp) {
+        LoopbackDatagram master;
+        if (!master.sendTo(server.port, mbapFrame(0x8001, valid.request))) return false;
+        mbusSlave_serverLoop(server.handle);
+        return master.receive() == mbapFrame(0x8001, valid.reply);
+    }
+    LoopbackClient master;
+    if (!master.connect(server.port)) return false;
+    mbusSlave_serverLoop(server.handle);  // accepts
+    const bool isTcp = server.kind == Kind::tcp;
+    if (!master.send(isTcp ? mbapFrame(0x8001, valid.request) : rtuFrame(valid.request))) return false;
+    mbusSlave_serverLoop(server.handle);
+    const bool correct = isTcp ? readMbapReply(master, 0x8001) == valid.reply
+                               : master.receive(valid.reply.size() + 2) == rtuFrame(valid.reply);
+    master.close();
+    for (int i = 0; i < 10 && openConnections(server) > 0; ++i) mbusSlave_serverLoop(server.handle);
+    return correct;
+}
+
+int runSoak(int seconds, std::uint32_t seed) {
+    const int descriptorsAtStart = openDescriptorCount();
+    Server servers[3];
+    servers[0].kind = Kind::tcp;
+    servers[1].kind = Kind::rtuOverTcp;
+    servers[2].kind = Kind::udp;
+    for (Server& server : servers) {
+        if (!startServer(server)) {
+            std::fprintf(stderr, "%s: start-up failed\n", kindName(server.kind));
+            return 1;
+        }
+    }
+    const int descriptorsServing = openDescriptorCount();
+
+    std::atomic<bool> serving{true};
+    for (Server& server : servers) {
+        server.thread = std::thread([&server, &serving] {
+            while (serving.load()) mbusSlave_serverLoop(server.handle);
+        });
+    }
+    Figures figures[3];
+    std::atomic<bool> running{true};
+    std::vector<std::thread> masters;
+    for (int i = 0; i < 2; ++i) {
+        masters.emplace_back(validConnectionMaster, std::cref(servers[i]), std::ref(figures[i]), std::cref(running),
+                             seed + 10 + static_cast<std::uint32_t>(i));
+        masters.emplace_back(hostileConnectionMaster, std::cref(servers[i]), std::ref(figures[i]),
+                             std::cref(running), seed + 20 + static_cast<std::uint32_t>(i));
+    }
+    masters.emplace_back(udpMaster, std::cref(servers[2]), std::ref(figures[2]), std::cref(running), seed + 30);
+
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    running = false;
+    for (std::thread& master : masters) master.join();
+    serving = false;
+    for (Server& server : servers) server.thread.join();
+
+    // The masters are gone: the servers see every connection close.
+    for (Server& server : servers) {
+        for (int i = 0; i < 200 && openConnections(server) > 0; ++i) mbusSlave_serverLoop(server.handle);
+    }
+    const int descriptorsAfter = openDescriptorCount();
+
+    bool ok = descriptorsAfter == descriptorsServing;
+    std::printf("soak: %d s, seed %u\n", seconds, seed);
+    for (int i = 0; i < 3; ++i) {
+        Server& server = servers[i];
+        const Figures& figure = figures[i];
+        const std::uint32_t total = mbusSlave_getTotalCounter(server.handle);
+        const std::uint32_t success = mbusSlave_getSuccessCounter(server.handle);
+        const bool answers = answersValidRequest(server);
+        const bool counters = total >= success && success >= static_cast<std::uint32_t>(figure.validAnswered.load());
+        const bool allValid = figure.validWrong.load() == 0 && figure.validAnswered.load() == figure.validSent.load() &&
+                              figure.validSent.load() > 0;
+        std::printf("  %-12s valid sent %ld, answered correctly %ld, wrong or missing %ld; hostile frames %ld, "
+                    "connections %ld; counters total %u, success %u; still answers: %s\n",
+                    kindName(server.kind), figure.validSent.load(), figure.validAnswered.load(),
+                    figure.validWrong.load(), figure.hostileFrames.load(), figure.connections.load(), total, success,
+                    answers ? "yes" : "NO");
+        if (!counters) std::printf("  %-12s counters inconsistent\n", kindName(server.kind));
+        if (server.table.bracketBroken) std::printf("  %-12s data access outside a lock bracket\n", kindName(server.kind));
+        ok = ok && answers && counters && allValid && !server.table.bracketBroken;
+    }
+    for (Server& server : servers) mbusSlave_destroyProtocol(server.handle);
+    const int descriptorsAtEnd = openDescriptorCount();
+    std::printf("  descriptors: %d before start-up, %d serving, %d after the traffic, %d after destruction\n",
+                descriptorsAtStart, descriptorsServing, descriptorsAfter, descriptorsAtEnd);
+    ok = ok && descriptorsAtEnd == descriptorsAtStart;
+    std::printf("soak: %s\n", ok ? "passed" : "FAILED");
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace mbslave::test
+
+int main(int argc, char** argv) {
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    const auto seed = static_cast<std::uint32_t>(argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 1);
+    return mbslave::test::runSoak(seconds > 0 ? seconds : 60, seed);
+}
