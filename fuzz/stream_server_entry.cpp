@@ -15,6 +15,7 @@
 
 #include "engine/crc16.hpp"
 #include "fuzz_entries.hpp"
+#include "fuzzed_ip_server.hpp"
 #include "ip/rtu_over_tcp_protocol.hpp"
 #include "ip/tcp_protocol.hpp"
 #include "support/permissive_table.hpp"
@@ -22,11 +23,6 @@
 namespace mbslave::fuzz {
 
 namespace {
-
-constexpr int kServedUnits = 200;  // unit identifiers above have no table
-constexpr std::uint32_t kFixedTick = 1000;
-
-std::uint32_t fixedTick() noexcept { return kFixedTick; }
 
 // The server with one connection made from a socket pair instead of accept.
 template <typename Protocol>
@@ -100,12 +96,7 @@ const char* runStream(const std::uint8_t* data, std::size_t size, ReplyCheck che
     if (size < 1) return nullptr;
     auto server = std::make_unique<PairedServer<Protocol>>();
     test::PermissiveTable table;
-    server->setTickSource(&fixedTick);
-    for (int unit = 0; unit <= kServedUnits; ++unit) server->setDataTable(unit, &table);
-    if ((data[0] & 1) != 0) server->disableExceptionReplies();
-    server->setTimeout(1);
-    server->setPort(0);
-    if (server->startupServer("127.0.0.1") != MB_OK) return nullptr;  // no port free: nothing to learn
+    if (!startFuzzedIpServer(*server, table, data[0])) return nullptr;
 
     const char* problem = nullptr;
     int master = server->connectMaster();

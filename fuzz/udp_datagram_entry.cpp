@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fuzz_entries.hpp"
+#include "fuzzed_ip_server.hpp"
 #include "ip/udp_protocol.hpp"
 #include "support/loopback_datagram.hpp"
 #include "support/permissive_table.hpp"
@@ -17,12 +18,7 @@ namespace mbslave::fuzz {
 
 namespace {
 
-constexpr int kServedUnits = 200;  // unit identifiers above have no table
 constexpr std::size_t kLongDatagram = 255;
-constexpr std::uint32_t kFixedTick = 1000;
-
-std::uint32_t fixedTick() noexcept { return kFixedTick; }
-
 const char* checkReply(const std::vector<std::uint8_t>& request, const std::vector<std::uint8_t>& reply) {
     if (reply.size() < 9 || reply.size() > kMbapFrameCapacity) return "reply size out of range";
     if (request.size() < 2 || reply[0] != request[0] || reply[1] != request[1]) return "transaction not echoed";
@@ -38,12 +34,7 @@ const char* udpDatagramEntry(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return nullptr;
     auto server = std::make_unique<UdpProtocol>();
     test::PermissiveTable table;
-    server->setTickSource(&fixedTick);
-    for (int unit = 0; unit <= kServedUnits; ++unit) server->setDataTable(unit, &table);
-    if ((data[0] & 1) != 0) server->disableExceptionReplies();
-    server->setTimeout(1);
-    server->setPort(0);
-    if (server->startupServer("127.0.0.1") != MB_OK) return nullptr;  // no port free: nothing to learn
+    if (!startFuzzedIpServer(*server, table, data[0])) return nullptr;
     const std::uint16_t port = server->boundPort();
     test::LoopbackDatagram master;
 

@@ -75,6 +75,18 @@ public:
         return bytes;
     }
 
+    // Everything that has arrived once the first byte is there (waiting at
+    // most timeoutMs for it): a server pass sends its whole reply before it
+    // returns, so on loopback this is the reply.
+    std::vector<std::uint8_t> receiveAvailable(int timeoutMs = 1000) {
+        std::vector<std::uint8_t> bytes;
+        if (!waitReadable(timeoutMs)) return bytes;
+        std::uint8_t chunk[512];
+        ssize_t got;
+        while ((got = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+        return bytes;
+    }
+
     // True once the server closed the connection (end of stream or reset);
     // bytes still queued before the close are skipped.
     bool closedByPeer(int timeoutMs = 1000) {

@@ -1,8 +1,5 @@
 // Modbus/TCP and RTU over TCP seen from their master: MBAP or RTU framing
 // over a loopback connection, reconnecting after the server closed one.
-#include <poll.h>
-#include <sys/socket.h>
-
 #include "api/protocol_handle.hpp"
 #include "attack_target.hpp"
 #include "engine/crc16.hpp"
@@ -68,7 +65,7 @@ protected:
         appendCrc16(frame.data(), static_cast<int>(request.size()));
         if (!master.send(frame)) return std::nullopt;
         mbusSlave_serverLoop(handle);
-        Bytes reply = receiveWhole(master);
+        Bytes reply = master.receiveAvailable();
         if (reply.size() < 4 || !hasValidCrc16(reply.data(), static_cast<int>(reply.size()))) return std::nullopt;
         reply.resize(reply.size() - 2);
         return reply;
@@ -76,21 +73,6 @@ protected:
 
     // A frame of fewer than 5 bytes closes the connection.
     bool framingDrops(const Bytes& request) const override { return request.size() + 2 < 5; }
-
-private:
-    // The pass sent the whole reply before it returned, so on loopback it
-    // is all there once its first byte is.
-    static Bytes receiveWhole(LoopbackClient& client) {
-        Bytes bytes;
-        pollfd entry{client.descriptor(), POLLIN, 0};
-        if (::poll(&entry, 1, 1000) <= 0) return bytes;
-        std::uint8_t chunk[512];
-        ssize_t got;
-        while ((got = ::recv(client.descriptor(), chunk, sizeof chunk, MSG_DONTWAIT)) > 0) {
-            bytes.insert(bytes.end(), chunk, chunk + got);
-        }
-        return bytes;
-    }
 };
 
 }  // namespace
