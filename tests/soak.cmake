@@ -1,6 +1,7 @@
 # Hostile-traffic soak: Modbus/TCP, RTU over TCP and UDP served at once under
 # abusive masters (label "soak"). It runs its full minute in the sanitizer
-# build and a short round in the others.
+# build and a short round in the others. It runs alone: its load would upset
+# the timing of the serial suites running beside it.
 add_executable(mbslave_soak ${CMAKE_CURRENT_LIST_DIR}/soak/hostile_soak.cpp)
 target_link_libraries(mbslave_soak PRIVATE mbslave_test_support)
 mbslave_apply_warnings(mbslave_soak)
@@ -10,4 +11,4 @@ else()
   set(MBSLAVE_SOAK_SECONDS 10)
 endif()
 add_test(NAME hostile_soak COMMAND mbslave_soak ${MBSLAVE_SOAK_SECONDS})
-set_tests_properties(hostile_soak PROPERTIES LABELS soak TIMEOUT 300)
+set_tests_properties(hostile_soak PROPERTIES LABELS soak TIMEOUT 300 RUN_SERIAL TRUE)
