@@ -1,13 +1,40 @@
 #!/bin/sh
-# Installs the Debian packages that building and testing mbslave need.
-# Run as root (or through sudo); packages already present are left alone.
-# Usage: tools/install-deps.sh [further packages...]
+# Installs the Debian packages that building and testing mbslave need, by
+# group. Run as root (or through sudo); packages already present are left
+# alone. Every package a build or test uses is named here, so that a fresh
+# machine gets exactly what CI gets.
+# Usage: tools/install-deps.sh [group...]   (no group: build and test)
+#   build    the library, the simulator and the examples
+#   test     the test suite with its peers (GoogleTest, libmodbus, pymodbus, mbpoll)
+#   arm      the 32-bit ARM cross build, run under qemu
+#   windows  the mingw-w64 cross build, run under wine
+#   browser  the simulator's web page driven by a headless browser
+#   docs     the manual and the Debian packages
 set -eu
 
-packages="cmake ninja-build g++ clang libclang-rt-dev pkg-config
-libgtest-dev libgmock-dev libbenchmark-dev
-libmodbus-dev python3-pymodbus python3-serial mbpoll strace
-libcli11-dev nlohmann-json3-dev $*"
+group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev"
+# python3-serial-asyncio is only a Recommends of python3-pymodbus, but
+# pymodbus.client does not import without it.
+group_test="clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev
+libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll strace"
+group_arm="g++-arm-linux-gnueabihf qemu-user googletest"
+group_windows=""
+group_browser=""
+group_docs=""
+
+[ $# -gt 0 ] || set -- build test
+packages=""
+for group in "$@"; do
+    case "$group" in
+        build) packages="$packages $group_build" ;;
+        test) packages="$packages $group_build $group_test" ;;
+        arm) packages="$packages $group_build $group_arm" ;;
+        windows) packages="$packages $group_build $group_windows" ;;
+        browser) packages="$packages $group_build $group_browser" ;;
+        docs) packages="$packages $group_build $group_docs" ;;
+        *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
+    esac
+done
 
 missing=""
 for package in $packages; do

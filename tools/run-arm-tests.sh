@@ -7,7 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-arm}
 
-tools/install-deps.sh g++-arm-linux-gnueabihf qemu-user googletest
+tools/install-deps.sh arm
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMBSLAVE_WERROR=ON \
       -DCMAKE_TOOLCHAIN_FILE=cmake/arm-linux-gnueabihf.cmake \
       -DMBSLAVE_BUILD_TOOLS=OFF

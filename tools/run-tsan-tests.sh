@@ -7,7 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-tsan}
 
-tools/install-deps.sh
+tools/install-deps.sh build test
 flags=-fsanitize=thread
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMBSLAVE_WERROR=ON \
       -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
