@@ -9,6 +9,7 @@
 #include "engine/data_table.hpp"
 #include "engine/timer.hpp"
 #include "mbslave.h"
+#include "platform/clock.hpp"
 
 namespace mbslave {
 

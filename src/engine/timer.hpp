@@ -1,9 +1,8 @@
-// Millisecond timer on the 32-bit tick counter.
+// Millisecond timer on the 32-bit tick counter. It never reads a clock: every
+// tick comes from the caller, whose tick source is the only way time is read.
 #pragma once
 
 #include <cstdint>
-
-#include "platform/clock.hpp"
 
 namespace mbslave {
 
@@ -12,19 +11,17 @@ namespace mbslave {
 // therefore elapsed at once.
 class Timer {
 public:
-    Timer() noexcept : Timer(platform::tickMs()) {}
+    Timer() noexcept = default;
     explicit Timer(std::uint32_t now) noexcept : startTick_(now) {}
 
     void start(std::uint32_t duration, std::uint32_t now) noexcept {
         duration_ = duration;
         startTick_ = now;
     }
-    void start(std::uint32_t duration) noexcept { start(duration, platform::tickMs()); }
 
     bool hasElapsed(std::uint32_t now) const noexcept {
         return static_cast<std::uint32_t>(now - startTick_) >= duration_;
     }
-    bool hasElapsed() const noexcept { return hasElapsed(platform::tickMs()); }
 
     // Milliseconds left until the timer elapses; 0 once it has.
     std::uint32_t remaining(std::uint32_t now) const noexcept {
@@ -36,10 +33,8 @@ public:
     std::uint32_t startTick() const noexcept { return startTick_; }
 
 private:
-    std::uint32_t startTick_;
+    std::uint32_t startTick_ = 0;
     std::uint32_t duration_ = 0;
 };
-
-using platform::sleepMs;
 
 }  // namespace mbslave

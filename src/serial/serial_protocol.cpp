@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/timer.hpp"
+#include "platform/clock.hpp"
 #include "serial/wide_text.hpp"
 
 namespace mbslave {
@@ -69,7 +69,7 @@ int SerialProtocol::transmitReply(const std::uint8_t* frame, int length) {
     const int written = port.write(frame, length, timeOut);
     port.drain();
     if (rs485Mode != 0) {
-        sleepMs(rs485Delay);
+        platform::sleepMs(rs485Delay);
         port.clearRts();  // back to listening, whether the write went out or not
     }
     if (written == 0) return MB_OK;

@@ -1,4 +1,5 @@
 #include "engine/timer.hpp"
+#include "platform/clock.hpp"
 
 #include <gtest/gtest.h>
 
@@ -59,16 +60,16 @@ TEST(Timer, RemainingCountsDown) {
 TEST(Sleep, ZeroReturnsAtOnceAndOtherValuesSleepAtLeastThatLong) {
     using Clock = std::chrono::steady_clock;
     auto begin = Clock::now();
-    sleepMs(0);
+    platform::sleepMs(0);
     EXPECT_LT(Clock::now() - begin, std::chrono::milliseconds(5));
     begin = Clock::now();
-    sleepMs(20);
+    platform::sleepMs(20);
     EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(20));
 }
 
 TEST(Tick, FollowsTheMonotonicClock) {
     const std::uint32_t before = platform::tickMs();
-    sleepMs(15);
+    platform::sleepMs(15);
     const std::uint32_t passed = platform::tickMs() - before;
     EXPECT_GE(passed, 14u);
     EXPECT_LT(passed, 5000u);
