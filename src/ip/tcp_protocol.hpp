@@ -29,7 +29,7 @@ public:
 
     int connectionCount() const noexcept;
     // Descriptor of a connection slot (-1 when free), for inspection.
-    int connectionDescriptor(int slot) const noexcept { return connectionSockets[slot].descriptor(); }
+    platform::NativeSocket connectionDescriptor(int slot) const noexcept { return connectionSockets[slot].descriptor(); }
 
 protected:
     int openServerSocket(const char* hostName) override;

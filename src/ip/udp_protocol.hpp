@@ -13,7 +13,7 @@ public:
 
     int serverLoop() override;
     // Descriptor of the datagram socket (-1 when not started), for inspection.
-    int serverDescriptor() const noexcept { return serverSocket.descriptor(); }
+    platform::NativeSocket serverDescriptor() const noexcept { return serverSocket.descriptor(); }
 
 protected:
     // Datagram socket: reuse, bind, non-blocking, 260-byte buffers.

@@ -1,4 +1,4 @@
-#include "platform/serial_device_posix.hpp"
+#include "platform/system_serial_device.hpp"
 
 // The kernel's termios2 interface (arbitrary baud rates through BOTHER). It
 // replaces <termios.h>, whose struct termios has the same name.
@@ -17,7 +17,7 @@
 namespace mbslave::platform {
 namespace {
 
-static_assert(sizeof(termios2) <= PosixSerialDevice::kSettingsRecordSize,
+static_assert(sizeof(termios2) <= SystemSerialDevice::kSettingsRecordSize,
               "saved settings record too small for termios2");
 static_assert(alignof(termios2) <= 8, "saved settings record under-aligned");
 
@@ -168,7 +168,7 @@ timespec toTimespec(std::int64_t nanoseconds) noexcept {
 
 }  // namespace
 
-DeviceResult PosixSerialDevice::open(const char* path) noexcept {
+DeviceResult SystemSerialDevice::open(const char* path) noexcept {
     close();
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return openFailure(errno);
@@ -185,42 +185,42 @@ DeviceResult PosixSerialDevice::open(const char* path) noexcept {
         ::close(fd);
         return DeviceResult::ioError;
     }
-    fd_ = fd;
+    handle_ = fd;
     settingsSaved_ = false;
     receivedStart_ = receivedEnd_ = 0;
     return DeviceResult::ok;
 }
 
-void PosixSerialDevice::close() noexcept {
-    if (fd_ < 0) return;
+void SystemSerialDevice::close() noexcept {
+    if (handle_ < 0) return;
     // Exclusive mode and lock go first, so that the device is free the
     // moment the descriptor is gone.
-    ioctl(fd_, TIOCNXCL);
-    flock(fd_, LOCK_UN);
-    ::close(fd_);
-    fd_ = -1;
+    ioctl(handle_, TIOCNXCL);
+    flock(handle_, LOCK_UN);
+    ::close(handle_);
+    handle_ = -1;
     settingsSaved_ = false;
     receivedStart_ = receivedEnd_ = 0;
 }
 
-DeviceResult PosixSerialDevice::saveSettings() noexcept {
+DeviceResult SystemSerialDevice::saveSettings() noexcept {
     termios2 current{};
-    if (!readSettings(fd_, current)) return DeviceResult::ioError;
+    if (!readSettings(handle_, current)) return DeviceResult::ioError;
     std::memcpy(savedSettings_, &current, sizeof current);
     settingsSaved_ = true;
     return DeviceResult::ok;
 }
 
-DeviceResult PosixSerialDevice::restoreSettings() noexcept {
+DeviceResult SystemSerialDevice::restoreSettings() noexcept {
     if (!settingsSaved_) return DeviceResult::ioError;
     termios2 saved{};
     std::memcpy(&saved, savedSettings_, sizeof saved);
-    return writeSettings(fd_, saved) ? DeviceResult::ok : DeviceResult::ioError;
+    return writeSettings(handle_, saved) ? DeviceResult::ok : DeviceResult::ioError;
 }
 
-DeviceResult PosixSerialDevice::applyLineSettings(const LineSettings& line) noexcept {
+DeviceResult SystemSerialDevice::applyLineSettings(const LineSettings& line) noexcept {
     termios2 previous{};
-    if (!readSettings(fd_, previous)) return DeviceResult::ioError;
+    if (!readSettings(handle_, previous)) return DeviceResult::ioError;
     // 0 would hang the line up, and no line runs at a negative rate.
     if (line.baudRate <= 0) return DeviceResult::refused;
 
@@ -228,19 +228,19 @@ DeviceResult PosixSerialDevice::applyLineSettings(const LineSettings& line) noex
     makeRaw(wanted);
     setFormat(wanted, line);
     setRate(wanted, line.baudRate);
-    if (!writeSettings(fd_, wanted)) return DeviceResult::refused;
+    if (!writeSettings(handle_, wanted)) return DeviceResult::refused;
 
     // A driver takes what it can and reports success; only the read-back
     // tells whether it took everything. If not, the old settings go back.
     termios2 applied{};
-    if (!readSettings(fd_, applied) || !settingsTaken(applied, wanted)) {
-        writeSettings(fd_, previous);
+    if (!readSettings(handle_, applied) || !settingsTaken(applied, wanted)) {
+        writeSettings(handle_, previous);
         return DeviceResult::refused;
     }
     return DeviceResult::ok;
 }
 
-DeviceResult PosixSerialDevice::readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept {
+DeviceResult SystemSerialDevice::readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept {
     if (receivedStart_ == receivedEnd_) {
         const DeviceResult result = fillReceiveBuffer(timeoutUs);
         if (result != DeviceResult::ok) return result;
@@ -249,7 +249,7 @@ DeviceResult PosixSerialDevice::readByte(std::uint8_t& byte, std::uint32_t timeo
     return DeviceResult::ok;
 }
 
-DeviceResult PosixSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexcept {
+DeviceResult SystemSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexcept {
     const bool unlimited = timeoutUs == 0;
     const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(timeoutUs) * 1000;
     for (;;) {
@@ -259,7 +259,7 @@ DeviceResult PosixSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexc
             if (left <= 0) return DeviceResult::timeout;
             wait = toTimespec(left);
         }
-        pollfd device{fd_, POLLIN, 0};
+        pollfd device{static_cast<int>(handle_), POLLIN, 0};
         const int ready = ppoll(&device, 1, unlimited ? nullptr : &wait, nullptr);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -268,7 +268,7 @@ DeviceResult PosixSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexc
         if (ready == 0) return DeviceResult::timeout;
         if ((device.revents & POLLNVAL) != 0) return DeviceResult::ioError;
 
-        const ssize_t count = ::read(fd_, received_, sizeof received_);
+        const ssize_t count = ::read(handle_, received_, sizeof received_);
         if (count > 0) {
             receivedStart_ = 0;
             receivedEnd_ = static_cast<std::size_t>(count);
@@ -282,13 +282,13 @@ DeviceResult PosixSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexc
     }
 }
 
-DeviceResult PosixSerialDevice::write(const std::uint8_t* data, int length,
+DeviceResult SystemSerialDevice::write(const std::uint8_t* data, int length,
                                       std::uint32_t timeoutMs) noexcept {
     const bool unlimited = timeoutMs == 0;
     const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(timeoutMs) * 1000000;
     int written = 0;
     while (written < length) {
-        const ssize_t count = ::write(fd_, data + written, static_cast<std::size_t>(length - written));
+        const ssize_t count = ::write(handle_, data + written, static_cast<std::size_t>(length - written));
         if (count > 0) {
             written += static_cast<int>(count);
             continue;
@@ -303,7 +303,7 @@ DeviceResult PosixSerialDevice::write(const std::uint8_t* data, int length,
             if (left <= 0) return DeviceResult::timeout;
             waitMs = static_cast<int>((left + 999999) / 1000000);
         }
-        pollfd device{fd_, POLLOUT, 0};
+        pollfd device{static_cast<int>(handle_), POLLOUT, 0};
         const int ready = poll(&device, 1, waitMs);
         if (ready < 0) {
             if (errno == EINTR) continue;
@@ -315,23 +315,23 @@ DeviceResult PosixSerialDevice::write(const std::uint8_t* data, int length,
     return DeviceResult::ok;
 }
 
-DeviceResult PosixSerialDevice::drain() noexcept {
+DeviceResult SystemSerialDevice::drain() noexcept {
     // TCSBRK with a nonzero argument is tcdrain.
-    while (ioctl(fd_, TCSBRK, 1) != 0) {
+    while (ioctl(handle_, TCSBRK, 1) != 0) {
         if (errno != EINTR) return DeviceResult::ioError;
     }
     return DeviceResult::ok;
 }
 
-DeviceResult PosixSerialDevice::purge() noexcept {
+DeviceResult SystemSerialDevice::purge() noexcept {
     receivedStart_ = receivedEnd_ = 0;
     // TCFLSH is tcflush.
-    return ioctl(fd_, TCFLSH, TCIOFLUSH) == 0 ? DeviceResult::ok : DeviceResult::ioError;
+    return ioctl(handle_, TCFLSH, TCIOFLUSH) == 0 ? DeviceResult::ok : DeviceResult::ioError;
 }
 
-DeviceResult PosixSerialDevice::setRts(bool asserted) noexcept {
+DeviceResult SystemSerialDevice::setRts(bool asserted) noexcept {
     int rts = TIOCM_RTS;
-    const int result = ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &rts);
+    const int result = ioctl(handle_, asserted ? TIOCMBIS : TIOCMBIC, &rts);
     return result == 0 ? DeviceResult::ok : DeviceResult::ioError;
 }
 

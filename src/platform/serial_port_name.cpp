@@ -1,7 +1,5 @@
 #include "platform/serial_port_name.hpp"
 
-#include <cstdio>
-
 namespace mbslave::platform {
 namespace {
 
@@ -13,8 +11,9 @@ bool isComPrefix(const char* name) noexcept {
     return upper(name[0]) == 'C' && upper(name[1]) == 'O' && upper(name[2]) == 'M';
 }
 
-// The number n of "COMn" or "COMn:", or 0 when the name is not of that form.
-long comNumber(const char* name) noexcept {
+}  // namespace
+
+long comPortNumber(const char* name) noexcept {
     if (!isComPrefix(name)) return 0;
     long number = 0;
     int digits = 0;
@@ -27,15 +26,6 @@ long comNumber(const char* name) noexcept {
     if (*cursor == ':') ++cursor;
     if (*cursor != '\0') return 0;
     return number <= kMaxComNumber ? number : 0;
-}
-
-}  // namespace
-
-const char* serialDevicePath(const char* portName, DevicePathBuffer& buffer) noexcept {
-    const long number = comNumber(portName);
-    if (number == 0) return portName;
-    std::snprintf(buffer.data(), buffer.size(), "/dev/ttyS%ld", number - 1);
-    return buffer.data();
 }
 
 }  // namespace mbslave::platform

@@ -4,8 +4,6 @@
 // peer address into dotted-decimal text in a buffer of its owner.
 #pragma once
 
-#include <poll.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +16,11 @@ struct Ipv4Endpoint {
 };
 
 constexpr std::uint32_t kAnyAddress = 0;
+
+// The system's socket descriptor or handle: both fit a pointer-sized integer,
+// and both systems use -1 (all bits set) for "none".
+using NativeSocket = std::intptr_t;
+constexpr NativeSocket kInvalidSocket = -1;
 
 // Why a bind was refused.
 enum class BindError { none, noPermission, addressInUse, other };
@@ -38,10 +41,10 @@ public:
 
     // Takes over an open descriptor, which the Socket then closes (tests and
     // fuzzers hand in one end of a socket pair).
-    static Socket adopt(int descriptor) noexcept { return Socket(descriptor); }
+    static Socket adopt(NativeSocket descriptor) noexcept { return Socket(descriptor); }
 
-    bool isValid() const noexcept { return descriptor_ >= 0; }
-    int descriptor() const noexcept { return descriptor_; }
+    bool isValid() const noexcept { return descriptor_ != kInvalidSocket; }
+    NativeSocket descriptor() const noexcept { return descriptor_; }
 
     // Creates a TCP (stream) or UDP (datagram) socket, closed on exec.
     bool openStream() noexcept;
@@ -72,9 +75,9 @@ public:
     void close() noexcept;
 
 private:
-    explicit Socket(int descriptor) noexcept : descriptor_(descriptor) {}
+    explicit Socket(NativeSocket descriptor) noexcept : descriptor_(descriptor) {}
 
-    int descriptor_ = -1;
+    NativeSocket descriptor_ = kInvalidSocket;
 };
 
 // The sockets one wait watches for readability. A closed or failed
@@ -85,7 +88,10 @@ public:
 
     enum class Result { ready, timedOut, interrupted, failed };
 
-    void clear() noexcept { count_ = 0; }
+    void clear() noexcept {
+        count_ = 0;
+        readable_ = 0;
+    }
     // Adds a socket; its entry index for isReadable().
     int add(const Socket& socket) noexcept;
     // Waits at most timeoutMs milliseconds; 0 waits without limit.
@@ -93,8 +99,12 @@ public:
     bool isReadable(int entry) const noexcept;
 
 private:
-    pollfd entries_[kCapacity] = {};
+    // The watched sockets; the system's wait record is built from them in
+    // wait(), which leaves one bit per readable entry in readable_.
+    NativeSocket entries_[kCapacity] = {};
     int count_ = 0;
+    std::uint64_t readable_ = 0;
+    static_assert(kCapacity <= 64, "one bit of readable_ per entry");
 };
 
 // Dotted-decimal text of an address, valid until the next format().

@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -63,14 +64,14 @@ bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept {
 }
 
 Socket::Socket(Socket&& other) noexcept : descriptor_(other.descriptor_) {
-    other.descriptor_ = -1;
+    other.descriptor_ = kInvalidSocket;
 }
 
 Socket& Socket::operator=(Socket&& other) noexcept {
     if (this != &other) {
         close();
         descriptor_ = other.descriptor_;
-        other.descriptor_ = -1;
+        other.descriptor_ = kInvalidSocket;
     }
     return *this;
 }
@@ -167,28 +168,40 @@ long Socket::sendTo(const void* data, std::size_t length, const Ipv4Endpoint& de
 }
 
 void Socket::close() noexcept {
-    if (descriptor_ < 0) return;
-    ::close(descriptor_);
-    descriptor_ = -1;
+    if (!isValid()) return;
+    ::close(static_cast<int>(descriptor_));
+    descriptor_ = kInvalidSocket;
 }
 
 int SocketWaitSet::add(const Socket& socket) noexcept {
     if (count_ == kCapacity) return -1;
-    entries_[count_] = pollfd{socket.descriptor(), POLLIN, 0};
+    entries_[count_] = socket.descriptor();
     return count_++;
 }
 
 SocketWaitSet::Result SocketWaitSet::wait(std::uint32_t timeoutMs) noexcept {
+    pollfd records[kCapacity];
+    for (int entry = 0; entry < count_; ++entry) {
+        records[entry] = pollfd{static_cast<int>(entries_[entry]), POLLIN, 0};
+    }
+    readable_ = 0;
     const int timeout = timeoutMs == 0 ? -1 : static_cast<int>(timeoutMs);
-    const int ready = ::poll(entries_, static_cast<nfds_t>(count_), timeout);
-    if (ready > 0) return Result::ready;
+    const int ready = ::poll(records, static_cast<nfds_t>(count_), timeout);
+    if (ready > 0) {
+        for (int entry = 0; entry < count_; ++entry) {
+            if ((records[entry].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                readable_ |= std::uint64_t{1} << entry;
+            }
+        }
+        return Result::ready;
+    }
     if (ready == 0) return Result::timedOut;
     return errno == EINTR ? Result::interrupted : Result::failed;
 }
 
 bool SocketWaitSet::isReadable(int entry) const noexcept {
     if (entry < 0 || entry >= count_) return false;
-    return (entries_[entry].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    return (readable_ >> entry & 1u) != 0;
 }
 
 const char* AddressText::format(const Ipv4Endpoint& endpoint) noexcept {

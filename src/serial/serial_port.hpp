@@ -8,7 +8,7 @@
 
 #include "mbslave.h"  // PARITY_ values
 #include "platform/serial_device.hpp"
-#include "platform/serial_device_posix.hpp"
+#include "platform/system_serial_device.hpp"
 
 namespace mbslave {
 
@@ -62,7 +62,7 @@ private:
 
     std::int32_t baudRate_ = 0;
     std::int32_t handshake_ = HANDSHAKE_NONE;
-    platform::PosixSerialDevice systemDevice_;
+    platform::SystemSerialDevice systemDevice_;
     platform::SerialDevice* device_ = &systemDevice_;
 };
 

@@ -1,8 +1,7 @@
-// SerialDevice on a Linux tty: exclusive open (flock + TIOCEXCL), line
-// settings through termios2 (any baud rate the driver takes; the classic
-// termios calls with the Bnnn rates where the system lacks it), byte reads
-// from a small receive buffer refilled with ppoll/read, and writes with
-// poll against a deadline.
+// SerialDevice on the system's serial driver: exclusive open, raw line
+// settings, byte reads from a small receive buffer and writes against a
+// deadline. One declaration for every system; serial_device_posix.cpp
+// (termios) and serial_device_windows.cpp (Win32 comm API) implement it.
 #pragma once
 
 #include <cstddef>
@@ -12,14 +11,14 @@
 
 namespace mbslave::platform {
 
-class PosixSerialDevice final : public SerialDevice {
+class SystemSerialDevice final : public SerialDevice {
 public:
-    PosixSerialDevice() noexcept = default;
-    ~PosixSerialDevice() override { close(); }
+    SystemSerialDevice() noexcept = default;
+    ~SystemSerialDevice() override { close(); }
 
     DeviceResult open(const char* path) noexcept override;
     void close() noexcept override;
-    bool isOpen() const noexcept override { return fd_ >= 0; }
+    bool isOpen() const noexcept override { return handle_ != kNoHandle; }
 
     DeviceResult saveSettings() noexcept override;
     DeviceResult restoreSettings() noexcept override;
@@ -32,16 +31,20 @@ public:
     DeviceResult purge() noexcept override;
     DeviceResult setRts(bool asserted) noexcept override;
 
-    // Size of the kernel's termios2 record kept as the saved settings; the
-    // record itself stays out of this header because <asm/termbits.h>
-    // clashes with <termios.h> in files that include both.
+    // Room for the system's own settings record (termios2, DCB) kept as the
+    // saved settings; the record type stays out of this header so that no
+    // system header leaks into the library.
     static constexpr std::size_t kSettingsRecordSize = 64;
     static constexpr std::size_t kReceiveBufferSize = 256;
 
 private:
+    // The system's descriptor or handle; both fit a pointer-sized integer,
+    // and both systems use -1 for "none".
+    static constexpr std::intptr_t kNoHandle = -1;
+
     DeviceResult fillReceiveBuffer(std::uint32_t timeoutUs) noexcept;
 
-    int fd_ = -1;
+    std::intptr_t handle_ = kNoHandle;
     bool settingsSaved_ = false;
     alignas(8) unsigned char savedSettings_[kSettingsRecordSize] = {};
     std::uint8_t received_[kReceiveBufferSize] = {};
