@@ -57,6 +57,8 @@ protected:
         return peerText.format(endpoint);
     }
 
+    // First member: the socket library outlives every socket of the object.
+    platform::SocketLibrary socketLibrary;
     std::uint16_t localPort = kDefaultIpPort;
     platform::Socket serverSocket;
     MbAcceptCallback acceptCallback = nullptr;

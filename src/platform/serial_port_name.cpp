@@ -3,7 +3,6 @@
 namespace mbslave::platform {
 namespace {
 
-constexpr long kMaxComNumber = 99999;
 constexpr int kMaxComDigits = 5;
 
 bool isComPrefix(const char* name) noexcept {

@@ -8,6 +8,8 @@ namespace mbslave::platform {
 // Room for the longest mapped name, "/dev/ttyS99998" or "\\.\COM99999".
 using DevicePathBuffer = std::array<char, 16>;
 
+constexpr long kMaxComNumber = 99999;
+
 // The number n of "COMn" or "COMn:" (COM in any case, n a decimal number
 // 1..99999), or 0 when the name is not of that form.
 long comPortNumber(const char* name) noexcept;

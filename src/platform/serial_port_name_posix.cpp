@@ -6,7 +6,7 @@ namespace mbslave::platform {
 
 const char* serialDevicePath(const char* portName, DevicePathBuffer& buffer) noexcept {
     const long number = comPortNumber(portName);
-    if (number == 0) return portName;
+    if (number <= 0 || number > kMaxComNumber) return portName;
     std::snprintf(buffer.data(), buffer.size(), "/dev/ttyS%ld", number - 1);
     return buffer.data();
 }

@@ -27,6 +27,22 @@ enum class BindError { none, noPermission, addressInUse, other };
 
 enum class SocketOption { reuseAddress, noDelay, keepAlive, receiveBuffer, sendBuffer };
 
+// Holds the system's socket library for as long as it lives: WSAStartup and
+// WSACleanup on Windows, nothing on POSIX. Every object that owns sockets
+// holds one, declared before its sockets.
+class SocketLibrary {
+public:
+    SocketLibrary() noexcept;
+    SocketLibrary(const SocketLibrary&) = delete;
+    SocketLibrary& operator=(const SocketLibrary&) = delete;
+    ~SocketLibrary();
+
+    bool isStarted() const noexcept { return started_; }
+
+private:
+    bool started_ = false;
+};
+
 // Resolves a dotted IPv4 address or a host name to its first IPv4 address.
 bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept;
 
@@ -35,8 +51,17 @@ public:
     Socket() noexcept = default;
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
-    Socket(Socket&& other) noexcept;
-    Socket& operator=(Socket&& other) noexcept;
+    Socket(Socket&& other) noexcept : descriptor_(other.descriptor_) {
+        other.descriptor_ = kInvalidSocket;
+    }
+    Socket& operator=(Socket&& other) noexcept {
+        if (this != &other) {
+            close();
+            descriptor_ = other.descriptor_;
+            other.descriptor_ = kInvalidSocket;
+        }
+        return *this;
+    }
     ~Socket() { close(); }
 
     // Takes over an open descriptor, which the Socket then closes (tests and
@@ -92,11 +117,17 @@ public:
         count_ = 0;
         readable_ = 0;
     }
-    // Adds a socket; its entry index for isReadable().
-    int add(const Socket& socket) noexcept;
+    // Adds a socket; its entry index for isReadable(), -1 when full.
+    int add(const Socket& socket) noexcept {
+        if (count_ == kCapacity) return -1;
+        entries_[count_] = socket.descriptor();
+        return count_++;
+    }
     // Waits at most timeoutMs milliseconds; 0 waits without limit.
     Result wait(std::uint32_t timeoutMs) noexcept;
-    bool isReadable(int entry) const noexcept;
+    bool isReadable(int entry) const noexcept {
+        return entry >= 0 && entry < count_ && (readable_ >> entry & 1u) != 0;
+    }
 
 private:
     // The watched sockets; the system's wait record is built from them in

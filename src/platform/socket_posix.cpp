@@ -46,6 +46,10 @@ OptionName optionName(SocketOption option) noexcept {
 
 }  // namespace
 
+// Nothing to start: the POSIX socket interface is part of the C library.
+SocketLibrary::SocketLibrary() noexcept : started_(true) {}
+SocketLibrary::~SocketLibrary() = default;
+
 bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept {
     in_addr parsed{};
     if (inet_pton(AF_INET, hostName, &parsed) == 1) {
@@ -61,19 +65,6 @@ bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept {
     freeaddrinfo(found);
     address = ntohl(record.sin_addr.s_addr);
     return true;
-}
-
-Socket::Socket(Socket&& other) noexcept : descriptor_(other.descriptor_) {
-    other.descriptor_ = kInvalidSocket;
-}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        close();
-        descriptor_ = other.descriptor_;
-        other.descriptor_ = kInvalidSocket;
-    }
-    return *this;
 }
 
 bool Socket::openStream() noexcept {
@@ -173,12 +164,6 @@ void Socket::close() noexcept {
     descriptor_ = kInvalidSocket;
 }
 
-int SocketWaitSet::add(const Socket& socket) noexcept {
-    if (count_ == kCapacity) return -1;
-    entries_[count_] = socket.descriptor();
-    return count_++;
-}
-
 SocketWaitSet::Result SocketWaitSet::wait(std::uint32_t timeoutMs) noexcept {
     pollfd records[kCapacity];
     for (int entry = 0; entry < count_; ++entry) {
@@ -197,11 +182,6 @@ SocketWaitSet::Result SocketWaitSet::wait(std::uint32_t timeoutMs) noexcept {
     }
     if (ready == 0) return Result::timedOut;
     return errno == EINTR ? Result::interrupted : Result::failed;
-}
-
-bool SocketWaitSet::isReadable(int entry) const noexcept {
-    if (entry < 0 || entry >= count_) return false;
-    return (readable_ >> entry & 1u) != 0;
 }
 
 const char* AddressText::format(const Ipv4Endpoint& endpoint) noexcept {
