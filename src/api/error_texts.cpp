@@ -49,17 +49,24 @@ constexpr ErrorTextEntry kErrorTexts[] = {
 constexpr const char16_t* kUnknownErrorText = u"Unknown error";
 constexpr const char16_t* kPackageVersion = u"2.11.0.0";
 
+// The texts are UTF-16 literals; MbWideChar is the 16-bit unit the header
+// gives them (char16_t, or wchar_t on Windows), with the same representation.
+static_assert(sizeof(MbWideChar) == sizeof(char16_t), "MbWideChar holds UTF-16 units");
+const MbWideChar* asWideText(const char16_t* text) noexcept {
+    return reinterpret_cast<const MbWideChar*>(text);
+}
+
 }  // namespace
 
 extern "C" {
 
 MBSLAVE_API const MbWideChar* mbusSlave_getErrorText(int errorCode) {
     for (const ErrorTextEntry* entry = kErrorTexts; entry->text != nullptr; ++entry) {
-        if (entry->code == errorCode) return entry->text;
+        if (entry->code == errorCode) return asWideText(entry->text);
     }
-    return kUnknownErrorText;
+    return asWideText(kUnknownErrorText);
 }
 
-MBSLAVE_API const MbWideChar* mbusSlave_getPackageVersion(void) { return kPackageVersion; }
+MBSLAVE_API const MbWideChar* mbusSlave_getPackageVersion(void) { return asWideText(kPackageVersion); }
 
 }  // extern "C"
