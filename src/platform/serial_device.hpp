@@ -13,6 +13,7 @@ enum class DeviceResult {
     ok,
     noSuchDevice,  // the name names no device
     busy,          // another holder has the device
+    noPermission,  // this user may not open the device (on Linux: not in group dialout)
     ioError,       // a system call failed, or the device went away
     timeout,       // nothing (or not everything) transferred in time
     refused,       // the device does not take the line settings
@@ -60,11 +61,17 @@ public:
     // partial write is `timeout`.
     virtual DeviceResult write(const std::uint8_t* data, int length,
                                std::uint32_t timeoutMs) noexcept = 0;
-    // Returns once every written byte has left the transmitter.
-    virtual DeviceResult drain() noexcept = 0;
+    // Returns once every written byte has left the transmitter, or
+    // `timeout` when that takes longer than timeoutMs milliseconds (0: no
+    // limit), e.g. on a transmitter held off by flow control.
+    virtual DeviceResult drain(std::uint32_t timeoutMs) noexcept = 0;
     // Discards queued input and output, received bytes not yet read included.
     virtual DeviceResult purge() noexcept = 0;
     virtual DeviceResult setRts(bool asserted) noexcept = 0;
+    // Whether the driver itself switches RTS around each transmission (the
+    // kernel's RS-485 mode, set up with the device); RTS set from here would
+    // fight it.
+    virtual bool driverSwitchesRts() const noexcept { return false; }
 };
 
 }  // namespace mbslave::platform

@@ -1,9 +1,11 @@
 #include "platform/system_serial_device.hpp"
+#include "platform/termios_modes_posix.hpp"
 
 // The kernel's termios2 interface (arbitrary baud rates through BOTHER). It
 // replaces <termios.h>, whose struct termios has the same name.
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -60,29 +62,6 @@ std::int64_t outputRate(const termios2& settings) noexcept {
 // kernel's own matching of Bnnn codes, up to 2 % off counts as taken.
 bool rateMatches(std::int64_t actual, std::int64_t wanted) noexcept {
     return std::llabs(actual - wanted) * 50 <= wanted;
-}
-
-// Raw mode as cfmakeraw makes it, with the receiver on and modem status
-// lines ignored; no software flow control, no input or output processing.
-void makeRaw(termios2& settings) noexcept {
-    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                               ICRNL | IXON | IXOFF | IXANY | INPCK);
-    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    settings.c_cflag |= CLOCAL | CREAD;
-    settings.c_cc[VMIN] = 1;
-    settings.c_cc[VTIME] = 0;
-}
-
-void setFormat(termios2& settings, const LineSettings& line) noexcept {
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-    settings.c_cflag |= line.dataBits == 7 ? CS7 : CS8;
-    if (line.stopBits == 2) settings.c_cflag |= CSTOPB;
-    if (line.parity != Parity::none) settings.c_cflag |= PARENB;
-    if (line.parity == Parity::odd) settings.c_cflag |= PARODD;
-    // RTS toggling around transmissions is the driver's RS-485 mode, set up
-    // with the device; termios only knows the RTS/CTS handshake.
-    if (line.flowControl == FlowControl::rtsCts) settings.c_cflag |= CRTSCTS;
 }
 
 void setRate(termios2& settings, std::int32_t rate) noexcept {
@@ -147,9 +126,12 @@ DeviceResult openFailure(int error) noexcept {
         case ENXIO:
             return DeviceResult::noSuchDevice;
         case EBUSY:
-        case EACCES:
         case EWOULDBLOCK:
             return DeviceResult::busy;
+        // Permissions on the device node, never a sign of another holder.
+        case EACCES:
+        case EPERM:
+            return DeviceResult::noPermission;
         default:
             return DeviceResult::ioError;
     }
@@ -166,7 +148,49 @@ timespec toTimespec(std::int64_t nanoseconds) noexcept {
                     static_cast<long>(nanoseconds % 1000000000)};
 }
 
+// Another holder set exclusive mode without taking the lock. Root opens such
+// a device anyway, so the open itself does not tell.
+bool heldExclusively(int fd) noexcept {
+    int exclusive = 0;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
+// The driver runs the kernel's RS-485 mode and switches RTS itself.
+bool kernelRs485Enabled(int fd) noexcept {
+    serial_rs485 rs485{};
+    return ioctl(fd, TIOCGRS485, &rs485) == 0 && (rs485.flags & SER_RS485_ENABLED) != 0;
+}
+
+constexpr std::int64_t kDrainPollNs = 1000000;
+
 }  // namespace
+
+static_assert(sizeof(tcflag_t) == sizeof(std::uint32_t), "termios mode words are 32 bits");
+
+TermiosModes rawLineModes(const TermiosModes& current, const LineSettings& line) noexcept {
+    TermiosModes modes = current;
+    // Raw mode as cfmakeraw makes it, with the receiver on and modem status
+    // lines ignored; no software flow control, no input or output processing.
+    modes.input &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                          IXON | IXOFF | IXANY | INPCK | IGNPAR);
+    modes.output &= ~static_cast<tcflag_t>(OPOST);
+    modes.local &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    modes.control &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+    modes.control |= CLOCAL | CREAD;
+    modes.control |= line.dataBits == 7 ? CS7 : CS8;
+    if (line.stopBits == 2) modes.control |= CSTOPB;
+    if (line.parity != Parity::none) {
+        modes.control |= PARENB;
+        // Received characters are checked too: one with a parity error
+        // arrives as NUL, which breaks its frame's check instead of passing.
+        modes.input |= INPCK;
+    }
+    if (line.parity == Parity::odd) modes.control |= PARODD;
+    // RTS toggling around transmissions is the driver's RS-485 mode, set up
+    // with the device; termios only knows the RTS/CTS handshake.
+    if (line.flowControl == FlowControl::rtsCts) modes.control |= CRTSCTS;
+    return modes;
+}
 
 DeviceResult SystemSerialDevice::open(const char* path) noexcept {
     close();
@@ -180,6 +204,11 @@ DeviceResult SystemSerialDevice::open(const char* path) noexcept {
         ::close(fd);
         return openFailure(error);
     }
+    if (heldExclusively(fd)) {
+        flock(fd, LOCK_UN);
+        ::close(fd);
+        return DeviceResult::busy;
+    }
     if (ioctl(fd, TIOCEXCL) != 0) {  // ENOTTY: not a terminal
         flock(fd, LOCK_UN);
         ::close(fd);
@@ -187,6 +216,7 @@ DeviceResult SystemSerialDevice::open(const char* path) noexcept {
     }
     handle_ = fd;
     settingsSaved_ = false;
+    driverSwitchesRts_ = kernelRs485Enabled(fd);
     receivedStart_ = receivedEnd_ = 0;
     return DeviceResult::ok;
 }
@@ -200,6 +230,7 @@ void SystemSerialDevice::close() noexcept {
     ::close(handle_);
     handle_ = -1;
     settingsSaved_ = false;
+    driverSwitchesRts_ = false;
     receivedStart_ = receivedEnd_ = 0;
 }
 
@@ -225,8 +256,14 @@ DeviceResult SystemSerialDevice::applyLineSettings(const LineSettings& line) noe
     if (line.baudRate <= 0) return DeviceResult::refused;
 
     termios2 wanted = previous;
-    makeRaw(wanted);
-    setFormat(wanted, line);
+    const TermiosModes modes = rawLineModes(
+        TermiosModes{previous.c_iflag, previous.c_oflag, previous.c_cflag, previous.c_lflag}, line);
+    wanted.c_iflag = modes.input;
+    wanted.c_oflag = modes.output;
+    wanted.c_cflag = modes.control;
+    wanted.c_lflag = modes.local;
+    wanted.c_cc[VMIN] = 1;
+    wanted.c_cc[VTIME] = 0;
     setRate(wanted, line.baudRate);
     if (!writeSettings(handle_, wanted)) return DeviceResult::refused;
 
@@ -250,20 +287,32 @@ DeviceResult SystemSerialDevice::readByte(std::uint8_t& byte, std::uint32_t time
 }
 
 DeviceResult SystemSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexcept {
-    const bool unlimited = timeoutUs == 0;
-    const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(timeoutUs) * 1000;
+    bool unlimited = timeoutUs == 0;
+    std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(timeoutUs) * 1000;
+    // Past the deadline the device still gets one look without waiting: a
+    // byte that came during a stall or a signal must not be reported as
+    // silence, which would split its frame.
+    bool lastLook = false;
     for (;;) {
         timespec wait{};
         if (!unlimited) {
             const std::int64_t left = deadline - monotonicNs();
-            if (left <= 0) return DeviceResult::timeout;
-            wait = toTimespec(left);
+            if (left > 0) {
+                wait = toTimespec(left);
+            } else {
+                lastLook = true;
+            }
         }
         pollfd device{static_cast<int>(handle_), POLLIN, 0};
         const int ready = ppoll(&device, 1, unlimited ? nullptr : &wait, nullptr);
         if (ready < 0) {
-            if (errno == EINTR) continue;
-            return DeviceResult::ioError;
+            if (errno != EINTR) return DeviceResult::ioError;
+            // A signal ends the read as its time-out would, so that a server
+            // loop waiting without limit gets back to its application.
+            if (lastLook) return DeviceResult::timeout;
+            unlimited = false;
+            deadline = 0;
+            continue;
         }
         if (ready == 0) return DeviceResult::timeout;
         if ((device.revents & POLLNVAL) != 0) return DeviceResult::ioError;
@@ -277,7 +326,10 @@ DeviceResult SystemSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noex
         // End of file on a tty: the device hung up.
         if (count == 0) return DeviceResult::ioError;
         const bool onlyReadable = (device.revents & (POLLHUP | POLLERR)) == 0;
-        if ((errno == EAGAIN || errno == EINTR) && onlyReadable) continue;
+        if ((errno == EAGAIN || errno == EINTR) && onlyReadable) {
+            if (lastLook) return DeviceResult::timeout;
+            continue;
+        }
         return DeviceResult::ioError;
     }
 }
@@ -315,10 +367,30 @@ DeviceResult SystemSerialDevice::write(const std::uint8_t* data, int length,
     return DeviceResult::ok;
 }
 
-DeviceResult SystemSerialDevice::drain() noexcept {
+DeviceResult SystemSerialDevice::drain(std::uint32_t timeoutMs) noexcept {
+    // tcdrain has no time limit, and a transmitter that never empties (held
+    // off by a modem line, a wedged adapter) would hold the caller forever.
+    // So the output queue is watched against the deadline first; tcdrain
+    // then waits only for the characters already in the UART.
+    const bool unlimited = timeoutMs == 0;
+    const std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(timeoutMs) * 1000000;
+    for (;;) {
+        int queued = 0;
+        if (ioctl(handle_, TIOCOUTQ, &queued) != 0) return DeviceResult::ioError;
+        if (queued <= 0) break;
+        std::int64_t pause = kDrainPollNs;
+        if (!unlimited) {
+            const std::int64_t left = deadline - monotonicNs();
+            if (left <= 0) return DeviceResult::timeout;
+            if (left < pause) pause = left;
+        }
+        const timespec wait = toTimespec(pause);
+        nanosleep(&wait, nullptr);  // a signal only shortens the pause
+    }
     // TCSBRK with a nonzero argument is tcdrain.
     while (ioctl(handle_, TCSBRK, 1) != 0) {
         if (errno != EINTR) return DeviceResult::ioError;
+        if (!unlimited && monotonicNs() >= deadline) return DeviceResult::timeout;
     }
     return DeviceResult::ok;
 }

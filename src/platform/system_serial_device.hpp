@@ -27,9 +27,10 @@ public:
     DeviceResult readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept override;
     DeviceResult write(const std::uint8_t* data, int length,
                        std::uint32_t timeoutMs) noexcept override;
-    DeviceResult drain() noexcept override;
+    DeviceResult drain(std::uint32_t timeoutMs) noexcept override;
     DeviceResult purge() noexcept override;
     DeviceResult setRts(bool asserted) noexcept override;
+    bool driverSwitchesRts() const noexcept override { return driverSwitchesRts_; }
 
     // Room for the system's own settings record (termios2, DCB) kept as the
     // saved settings; the record type stays out of this header so that no
@@ -46,6 +47,7 @@ private:
 
     std::intptr_t handle_ = kNoHandle;
     bool settingsSaved_ = false;
+    bool driverSwitchesRts_ = false;  // found at open
     alignas(8) unsigned char savedSettings_[kSettingsRecordSize] = {};
     std::uint8_t received_[kReceiveBufferSize] = {};
     std::size_t receivedStart_ = 0;

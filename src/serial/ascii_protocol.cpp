@@ -8,6 +8,8 @@ namespace {
 constexpr std::uint8_t kColon = ':';
 constexpr std::uint8_t kCarriageReturn = '\r';
 constexpr std::uint8_t kLineFeed = '\n';
+// ":", the digits, CR and LF.
+constexpr int kLongestAsciiFrame = 1 + kMaxAsciiDigits + 2;
 }  // namespace
 
 AsciiProtocol::AsciiProtocol() noexcept { requestInfo.protocolType = MB_PROTOCOL_ASCII; }
@@ -31,12 +33,21 @@ AsciiProtocol::Reception AsciiProtocol::receiveFrame(int& digits) {
     // Every character gets the whole protocol time-out; a frame whose next
     // character does not come within it is dropped.
     const std::uint32_t timeout = timeOut * 1000;
+    // Noise outside a frame and CRs inside one are ignored without end, so
+    // the pass is bounded from its first character on.
+    const std::uint32_t limit = frameTimeLimit(kLongestAsciiFrame);
+    std::uint32_t startedAt = 0;
     bool inFrame = false;
-    for (;;) {
+    for (bool first = true;; first = false) {
         std::uint8_t character = 0;
         const int read = port.readByte(&character, timeout);
         if (read == SER_ERR_TIMEOUT) return Reception::dropped;
         if (read != 0) return Reception::failed;
+        if (first) {
+            startedAt = now();
+        } else if (frameTimeExceeded(startedAt, limit)) {
+            return Reception::dropped;
+        }
 
         if (character == kColon) {  // a new frame, also inside one
             inFrame = true;

@@ -42,6 +42,8 @@ int RtuProtocol::serverLoop() {
 
 RtuProtocol::Reception RtuProtocol::receiveFrame(int& count) {
     bool overflow = false;
+    const std::uint32_t startedAt = now();
+    const std::uint32_t limit = frameTimeLimit(kRtuFrameBufferSize);
     for (;;) {
         const int read = port.readByte(&frame[count], static_cast<std::uint32_t>(silentInterval));
         if (read == SER_ERR_TIMEOUT) {
@@ -63,6 +65,11 @@ RtuProtocol::Reception RtuProtocol::receiveFrame(int& count) {
             ++totalCounter;
             return Reception::complete;
         }
+        // A line that never falls silent: the pass returns all the same.
+        if (frameTimeExceeded(startedAt, limit)) {
+            ++totalCounter;
+            return Reception::dropped;
+        }
     }
 }
 
@@ -73,17 +80,22 @@ bool RtuProtocol::endsByExpectedLength(int count) const noexcept {
 }
 
 int RtuProtocol::sendReply(int length) {
+    if (length > kRtuFrameBufferSize - kCrcLength) return MB_ERR_IO;  // no room for the CRC
     appendCrc16(frame, length);
     return transmitReply(frame, length + kCrcLength);
 }
 
-void RtuProtocol::waitForLineSilence() {
+bool RtuProtocol::waitForLineSilence() {
     // Whatever arrives meanwhile is discarded; the reply starts once the
     // line has been silent for one interval, also after a frame that ended
     // early by its expected length.
+    const std::uint32_t startedAt = now();
+    const std::uint32_t limit = frameTimeLimit(kRtuFrameBufferSize);
     std::uint8_t discarded = 0;
     while (port.readByte(&discarded, static_cast<std::uint32_t>(silentInterval)) == 0) {
+        if (frameTimeExceeded(startedAt, limit)) return false;
     }
+    return true;
 }
 
 }  // namespace mbslave

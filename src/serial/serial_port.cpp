@@ -26,6 +26,8 @@ int openFailure(DeviceResult result) noexcept {
             return SER_ERR_NO_SUCH_PORT;
         case DeviceResult::busy:
             return SER_ERR_PORT_BUSY;
+        case DeviceResult::noPermission:
+            return SER_ERR_NO_PERMISSION;
         default:
             return SER_ERR_IO;
     }
@@ -95,6 +97,9 @@ int SerialPort::configure(std::int32_t baudRate, std::int32_t dataBits, std::int
     }
     baudRate_ = baudRate;
     handshake_ = handshake;
+    // The system raises RTS when it opens a device; without handshake RTS is
+    // ours, and an RS-485 transceiver must not drive the bus until asked.
+    if (handshake == HANDSHAKE_NONE) driveRts(false);
     return 0;
 }
 
@@ -115,10 +120,10 @@ int SerialPort::purge() noexcept {
     return device_->purge() == DeviceResult::ok ? 0 : SER_ERR_IO;
 }
 
-int SerialPort::drain() noexcept {
+int SerialPort::drain(std::uint32_t timeout) noexcept {
     if (!isOpen()) return SER_ERR_NOT_OPEN;
     if (handshake_ != HANDSHAKE_NONE) return SER_ERR_HANDSHAKE;
-    return device_->drain() == DeviceResult::ok ? 0 : SER_ERR_IO;
+    return transferResult(device_->drain(timeout));
 }
 
 int SerialPort::setRts() noexcept { return driveRts(true); }
@@ -128,6 +133,7 @@ int SerialPort::clearRts() noexcept { return driveRts(false); }
 int SerialPort::driveRts(bool asserted) noexcept {
     if (!isOpen()) return SER_ERR_NOT_OPEN;
     if (handshake_ != HANDSHAKE_NONE) return SER_ERR_HANDSHAKE;
+    if (device_->driverSwitchesRts()) return 0;
     return device_->setRts(asserted) == DeviceResult::ok ? 0 : SER_ERR_IO;
 }
 

@@ -19,6 +19,7 @@ constexpr int SER_ERR_PORT_BUSY = 0x1104;
 constexpr int SER_ERR_NOT_OPEN = 0x1105;
 constexpr int SER_ERR_TIMEOUT = 0x1106;
 constexpr int SER_ERR_HANDSHAKE = 0x1108;
+constexpr int SER_ERR_NO_PERMISSION = 0x1109;  // the user may not open the device
 
 constexpr int HANDSHAKE_NONE = 0;
 constexpr int HANDSHAKE_RTS_CTS = 1;
@@ -50,9 +51,14 @@ public:
     // write is SER_ERR_TIMEOUT.
     int write(const std::uint8_t* buffer, int length, std::uint32_t timeout) noexcept;
     int purge() noexcept;
-    int drain() noexcept;
+    // Waits until the written bytes have left the transmitter, at most
+    // timeout milliseconds (0: no limit): SER_ERR_TIMEOUT after that.
+    int drain(std::uint32_t timeout) noexcept;
+    // RTS level; while the driver switches RTS itself (kernel RS-485 mode)
+    // the line is left to it and these succeed without touching it.
     int setRts() noexcept;
     int clearRts() noexcept;
+    bool driverSwitchesRts() const noexcept { return isOpen() && device_->driverSwitchesRts(); }
 
     std::int32_t baudRate() const noexcept { return baudRate_; }
     std::int32_t handshake() const noexcept { return handshake_; }

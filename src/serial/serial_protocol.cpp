@@ -39,6 +39,7 @@ int SerialProtocol::startupSerial(const char* portName, int baudRate, int dataBi
 
     const int opened = port.open(portName);
     if (opened == SER_ERR_PORT_BUSY) return MB_ERR_SERIAL_PORT_ALREADY_OPEN;
+    if (opened == SER_ERR_NO_PERMISSION) return MB_ERR_NO_PERMISSION;
     if (opened != 0) return MB_ERR_PORT_OPEN;
     if (port.configure(baudRate, dataBits, stopBits, parity, HANDSHAKE_NONE) != 0) {
         port.close();  // the device gets its own settings back
@@ -62,12 +63,22 @@ int SerialProtocol::enableRs485Mode(std::uint32_t delay) noexcept {
     return MB_OK;
 }
 
+std::uint32_t SerialProtocol::frameTimeLimit(int longestCharacters) const noexcept {
+    if (timeOut == 0) return 0;
+    constexpr std::uint64_t kBitsPerCharacter = 11;
+    const std::uint64_t rate = port.baudRate() > 0 ? static_cast<std::uint64_t>(port.baudRate()) : 1;
+    const std::uint64_t bits = static_cast<std::uint64_t>(longestCharacters) * kBitsPerCharacter;
+    const std::uint64_t twiceFrameMs = 2 * ((bits * 1000 + rate - 1) / rate);
+    return twiceFrameMs > timeOut ? static_cast<std::uint32_t>(twiceFrameMs) : timeOut;
+}
+
 int SerialProtocol::transmitReply(const std::uint8_t* frame, int length) {
     port.purge();  // input that came meanwhile and left-over output go
-    waitForLineSilence();
+    // A reply into a line that never falls silent would only collide.
+    if (!waitForLineSilence()) return MB_ERR_SEND_TIMEOUT;
     if (rs485Mode != 0) port.setRts();  // transmitter on
     const int written = port.write(frame, length, timeOut);
-    port.drain();
+    port.drain(timeOut);  // bounded like the write: a stuck transmitter must not hold the pass
     if (rs485Mode != 0) {
         platform::sleepMs(rs485Delay);
         port.clearRts();  // back to listening, whether the write went out or not

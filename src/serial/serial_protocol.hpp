@@ -27,6 +27,9 @@ public:
     // Closes the port; the connection status drops to 0 at once.
     void shutdownServer() override;
     bool isStarted() const override { return port.isOpen(); }
+    // The started port's driver switches RTS itself (kernel RS-485 mode):
+    // the server then leaves RTS alone, also in RS-485 mode.
+    bool rtsSwitchedByDriver() const noexcept { return port.driverSwitchesRts(); }
 
     // Start-up with a UTF-16 port name; its UTF-8 copy stays with the object
     // as the request context's peerName. An error code.
@@ -55,7 +58,22 @@ protected:
 
     // Runs between the purge and the transmission of a reply; RTU framing
     // waits here until the line has been silent for one silent interval.
-    virtual void waitForLineSilence() {}
+    // False when the line did not fall silent in time: the reply is not sent.
+    virtual bool waitForLineSilence() { return true; }
+
+    // How long, in ms from its first character, one frame may keep arriving
+    // before the pass gives it up like an overlong frame: the protocol
+    // time-out, or twice the time the longest frame of longestCharacters
+    // 11-bit characters takes at the line's rate where that is longer; 0
+    // (no limit) with a protocol time-out of 0. Bounds a pass on a line that
+    // never falls silent (noise, a babbling device) to about twice the
+    // protocol time-out.
+    std::uint32_t frameTimeLimit(int longestCharacters) const noexcept;
+    // Whether a frame whose first character came at startedAt has run past
+    // limit (a value of frameTimeLimit).
+    bool frameTimeExceeded(std::uint32_t startedAt, std::uint32_t limit) const noexcept {
+        return limit != 0 && now() - startedAt >= limit;
+    }
 
     // A broadcast (slave address 0) received in frame[0..length), length at
     // most 255: every configured address 1..254 carries it out as received,

@@ -42,6 +42,7 @@ public:
     DeviceResult rtsResult = DeviceResult::ok;
     std::deque<int> input;                           // bytes, or kSilence
     DeviceResult endOfInput = DeviceResult::timeout;  // once input is used up
+    bool switchesRts = false;  // the driver's RS-485 mode switches RTS
 
     // Record.
     std::vector<Event> events;
@@ -50,6 +51,7 @@ public:
     std::vector<std::uint32_t> readTimeouts;
     std::vector<std::vector<std::uint8_t>> writes;
     std::vector<std::uint32_t> writeTimeouts;
+    std::vector<std::uint32_t> drainTimeouts;
     bool rtsAsserted = false;
 
     void queue(std::initializer_list<int> entries) { input.insert(input.end(), entries); }
@@ -80,6 +82,7 @@ public:
         record(Call::open);
         openedPath = path;
         isOpen_ = openResult == DeviceResult::ok;
+        if (isOpen_) rtsAsserted = true;  // as Linux raises RTS (and DTR) on every open
         return openResult;
     }
     void close() noexcept override {
@@ -114,13 +117,17 @@ public:
         writeTimeouts.push_back(timeoutMs);
         return writeResult;
     }
-    DeviceResult drain() noexcept override { return record(Call::drain, drainResult); }
+    DeviceResult drain(std::uint32_t timeoutMs) noexcept override {
+        drainTimeouts.push_back(timeoutMs);
+        return record(Call::drain, drainResult);
+    }
     DeviceResult purge() noexcept override { return record(Call::purge, purgeResult); }
     DeviceResult setRts(bool asserted) noexcept override {
         record(asserted ? Call::rtsOn : Call::rtsOff);
         if (rtsResult == DeviceResult::ok) rtsAsserted = asserted;
         return rtsResult;
     }
+    bool driverSwitchesRts() const noexcept override { return switchesRts; }
 
 private:
     DeviceResult record(Call call, DeviceResult result = DeviceResult::ok) {

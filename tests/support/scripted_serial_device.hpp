@@ -65,7 +65,7 @@ public:
         writtenLength += kept > 0 ? kept : 0;
         return DeviceResult::ok;
     }
-    DeviceResult drain() noexcept override { return DeviceResult::ok; }
+    DeviceResult drain(std::uint32_t) noexcept override { return DeviceResult::ok; }
     DeviceResult purge() noexcept override { return DeviceResult::ok; }
     DeviceResult setRts(bool) noexcept override { return DeviceResult::ok; }
 

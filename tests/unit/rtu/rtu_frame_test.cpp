@@ -183,6 +183,15 @@ TEST(RtuFrames, FailuresOfTheLine) {
     line.receive(withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01}));
     EXPECT_EQ(line.protocol->serverLoop(), MB_OK);
     EXPECT_EQ(line.protocol->getSuccessCounter(), 1u);
+
+    // A reply without room for its CRC in the frame buffer is refused, never
+    // written past the buffer.
+    for (int length : {254, 255, 256}) {
+        FakeRtuLine guarded({1});
+        const bool fits = length <= 254;
+        EXPECT_EQ(guarded.protocol->sendReply(length), fits ? MB_OK : MB_ERR_IO) << length;
+        EXPECT_EQ(guarded.device.writes.size(), fits ? 1u : 0u) << length;
+    }
 }
 
 TEST(RtuFrames, ExceptionRepliesDisabledSendNothingButCount) {

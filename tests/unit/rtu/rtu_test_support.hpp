@@ -32,6 +32,7 @@ class TestRtuProtocol : public RtuProtocol {
 public:
     using RtuProtocol::addressTimers;
     using RtuProtocol::frameTolerance;
+    using RtuProtocol::sendReply;
 };
 
 using FakeRtuLine = FakeSerialLine<TestRtuProtocol>;

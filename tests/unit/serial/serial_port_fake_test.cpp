@@ -20,8 +20,10 @@ TEST(SerialPortFake, OpenMapsTheNameSavesSettingsPurgesAndAppliesDefaults) {
     port.attachDevice(&device);
     ASSERT_EQ(port.open("com2:"), 0);
     EXPECT_EQ(device.openedPath, "/dev/ttyS1");
+    // RTS, raised by the system's open, drops with the defaults (no handshake).
     EXPECT_EQ(device.calls(), (std::vector<Call>{Call::open, Call::saveSettings, Call::purge,
-                                                 Call::applyLineSettings}));
+                                                 Call::applyLineSettings, Call::rtsOff}));
+    EXPECT_FALSE(device.rtsAsserted);
     ASSERT_EQ(device.appliedSettings.size(), 1u);
     const platform::LineSettings& defaults = device.appliedSettings[0];
     EXPECT_EQ(defaults.baudRate, 9600);
@@ -44,6 +46,7 @@ TEST(SerialPortFake, OpenFailuresMapToPortResults) {
     const Case cases[] = {
         {DeviceResult::noSuchDevice, DeviceResult::ok, DeviceResult::ok, SER_ERR_NO_SUCH_PORT, false},
         {DeviceResult::busy, DeviceResult::ok, DeviceResult::ok, SER_ERR_PORT_BUSY, false},
+        {DeviceResult::noPermission, DeviceResult::ok, DeviceResult::ok, SER_ERR_NO_PERMISSION, false},
         {DeviceResult::ioError, DeviceResult::ok, DeviceResult::ok, SER_ERR_IO, false},
         {DeviceResult::ok, DeviceResult::ioError, DeviceResult::ok, SER_ERR_IO, false},
         {DeviceResult::ok, DeviceResult::ok, DeviceResult::refused, SER_ERR_PARAMETER, true},
@@ -106,10 +109,11 @@ TEST(SerialPortFake, HardwareHandshakeRefusesRtsAndDrain) {
         SerialPort port;
         port.attachDevice(&device);
         ASSERT_EQ(port.open("/dev/ttyX"), 0);
+        device.events.clear();
         ASSERT_EQ(port.configure(9600, 8, 1, PARITY_NONE, handshake), 0);
         EXPECT_EQ(port.setRts(), SER_ERR_HANDSHAKE);
         EXPECT_EQ(port.clearRts(), SER_ERR_HANDSHAKE);
-        EXPECT_EQ(port.drain(), SER_ERR_HANDSHAKE);
+        EXPECT_EQ(port.drain(0), SER_ERR_HANDSHAKE);
         EXPECT_EQ(port.purge(), 0);
         EXPECT_EQ(device.count(Call::rtsOn) + device.count(Call::rtsOff) + device.count(Call::drain), 0);
     }
@@ -142,7 +146,10 @@ TEST(SerialPortFake, TransfersMapDeviceResults) {
             EXPECT_EQ(port.readByte(&byte, 4583), c.expected);
         }
         const int lineResult = c.device == DeviceResult::ok ? 0 : SER_ERR_IO;
-        EXPECT_EQ(port.drain(), lineResult);
+        EXPECT_EQ(port.drain(0), lineResult);
+        device.drainResult = c.device;
+        EXPECT_EQ(port.drain(250), c.expected);  // a transmitter that does not empty in time
+        EXPECT_EQ(device.drainTimeouts.back(), 250u);
         EXPECT_EQ(port.purge(), lineResult);
         EXPECT_EQ(port.setRts(), lineResult);
         EXPECT_EQ(port.clearRts(), lineResult);

@@ -1,14 +1,22 @@
 // SerialPort on pseudo-terminal pairs: the real device path of the library.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "pty_pair.hpp"
+#include "platform/termios_modes_posix.hpp"
 #include "serial/serial_port.hpp"
 
 namespace mbslave {
@@ -155,6 +163,44 @@ TEST(SerialPortPty, ALockHeldByAnotherProgramMakesThePortBusy) {
     EXPECT_EQ(port.open(pty.slaveName()), 0);
 }
 
+// Root is not stopped by exclusive mode, so the open itself cannot tell.
+TEST(SerialPortPty, ExclusiveModeSetByAnotherProgramMakesThePortBusyAndIsLeftAlone) {
+    PtyPair pty;
+    ASSERT_EQ(ioctl(pty.slave(), TIOCEXCL), 0);  // the other program, without a lock
+    const int descriptors = openDescriptorCount();
+    SerialPort port;
+    EXPECT_EQ(port.open(pty.slaveName()), SER_ERR_PORT_BUSY);
+    EXPECT_FALSE(port.isOpen());
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+    ASSERT_EQ(ioctl(pty.slave(), TIOCNXCL), 0);
+    EXPECT_EQ(port.open(pty.slaveName()), 0);
+}
+
+// The most common first error on Linux (a user outside group dialout) is
+// told apart from a port in use. Root may open anything, so a child process
+// tries it as nobody.
+TEST(SerialPortPty, APortThisUserMayNotOpenIsNoPermissionNotBusy) {
+    PtyPair pty;
+    ASSERT_EQ(chmod(pty.slaveName(), 0), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            _exit(100);
+        }
+        SerialPort port;
+        _exit(port.open(pty.slaveName()) == SER_ERR_NO_PERMISSION ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST(SerialPortPty, OpeningAnotherPortClosesTheFirst) {
     PtyPair first;
     PtyPair second;
@@ -224,7 +270,7 @@ TEST(SerialPortPty, EveryOperationOnAClosedPortIsRefused) {
     EXPECT_EQ(port.readByte(&byte, 1000), SER_ERR_NOT_OPEN);
     EXPECT_EQ(port.write(&byte, 1, 10), SER_ERR_NOT_OPEN);
     EXPECT_EQ(port.purge(), SER_ERR_NOT_OPEN);
-    EXPECT_EQ(port.drain(), SER_ERR_NOT_OPEN);
+    EXPECT_EQ(port.drain(0), SER_ERR_NOT_OPEN);
     EXPECT_EQ(port.setRts(), SER_ERR_NOT_OPEN);
     EXPECT_EQ(port.clearRts(), SER_ERR_NOT_OPEN);
 }
@@ -282,7 +328,7 @@ TEST(SerialPortPty, WritesReachTheOtherEnd) {
     ASSERT_EQ(port.open(pty.slaveName()), 0);
     const std::vector<std::uint8_t> frame{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD, 0x0A, 0x0D};
     EXPECT_EQ(port.write(frame.data(), static_cast<int>(frame.size()), 100), 0);
-    EXPECT_EQ(port.drain(), 0);
+    EXPECT_EQ(port.drain(0), 0);
     EXPECT_EQ(pty.receive(frame.size(), milliseconds(1000)), frame);
     EXPECT_EQ(port.write(frame.data(), 0, 100), 0);
     EXPECT_EQ(port.write(frame.data(), -1, 100), SER_ERR_PARAMETER);
@@ -324,6 +370,124 @@ TEST(SerialPortPty, PurgeDiscardsReceivedAndBufferedInput) {
     EXPECT_EQ(byte, 0x66);
 }
 
+// A signal handler for the read tests below: it can put a byte on the line
+// and then hold the reader up past its deadline.
+struct SignalScene {
+    int master = -1;
+    int slave = -1;
+    bool sendByteAndStall = false;
+};
+SignalScene signalScene;
+
+void onTestSignal(int) {
+    if (!signalScene.sendByteAndStall) return;
+    const std::uint8_t byte = 0xA5;
+    if (::write(signalScene.master, &byte, 1) != 1) return;
+    int pending = 0;
+    for (int i = 0; i < 2000 && pending == 0; ++i) {
+        ioctl(signalScene.slave, FIONREAD, &pending);
+        const timespec pause{0, 100000};
+        nanosleep(&pause, nullptr);
+    }
+    const timespec stall{0, 400000000};  // past the read's deadline
+    nanosleep(&stall, nullptr);
+}
+
+// A signal ends a read as its time-out would (so that a server loop without
+// time-out returns to its application), and a byte that is waiting when the
+// read ends is never reported as silence.
+TEST(SerialPortPty, ASignalEndsAReadButNeverHidesAWaitingByte) {
+    struct Case {
+        const char* what;
+        std::uint32_t timeoutUs;
+        bool sendByteAndStall;
+        int expected;
+    };
+    const Case cases[] = {
+        {"no time-out, a signal", 0, false, SER_ERR_TIMEOUT},
+        {"a byte comes with the signal, the deadline passes", 300000, true, 0},
+    };
+    struct sigaction action{};
+    action.sa_handler = onTestSignal;  // without SA_RESTART
+    struct sigaction previous{};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    for (const Case& c : cases) {
+        PtyPair pty;
+        SerialPort port;
+        ASSERT_EQ(port.open(pty.slaveName()), 0);
+        signalScene = SignalScene{pty.master(), pty.slave(), c.sendByteAndStall};
+        std::atomic<bool> done{false};
+        const pthread_t reader = pthread_self();
+        std::thread signaller([&] {
+            std::this_thread::sleep_for(milliseconds(5));
+            for (int i = 0; i < 100 && !done; ++i) {  // about 2 s, then the line itself ends the read
+                pthread_kill(reader, SIGUSR1);
+                if (c.sendByteAndStall) return;
+                std::this_thread::sleep_for(milliseconds(20));
+            }
+            if (!done) pty.send({0x00});
+        });
+        std::uint8_t byte = 0;
+        const int result = port.readByte(&byte, c.timeoutUs);
+        done = true;
+        signaller.join();
+        EXPECT_EQ(result, c.expected) << c.what;
+        if (c.expected == 0) {
+            EXPECT_EQ(byte, 0xA5) << c.what;
+        }
+    }
+    signalScene = SignalScene{};
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+
+// What the device is asked to run for each character format. A pty keeps
+// 8 data bits without parity whatever it is given, so the modes are checked
+// before they reach the device: a swapped odd and even parity shows here.
+TEST(SerialLineModes, EveryFormatFromAnyStartingPoint) {
+    struct Case {
+        int dataBits, stopBits;
+        platform::Parity parity;
+        std::uint32_t control;  // of CSIZE, CSTOPB, PARENB, PARODD
+        std::uint32_t input;    // of INPCK, IGNPAR
+    };
+    using platform::Parity;
+    const Case cases[] = {
+        {7, 1, Parity::none, CS7, 0},
+        {7, 1, Parity::odd, CS7 | PARENB | PARODD, INPCK},
+        {7, 1, Parity::even, CS7 | PARENB, INPCK},
+        {7, 2, Parity::none, CS7 | CSTOPB, 0},
+        {7, 2, Parity::odd, CS7 | CSTOPB | PARENB | PARODD, INPCK},
+        {7, 2, Parity::even, CS7 | CSTOPB | PARENB, INPCK},
+        {8, 1, Parity::none, CS8, 0},
+        {8, 1, Parity::odd, CS8 | PARENB | PARODD, INPCK},
+        {8, 1, Parity::even, CS8 | PARENB, INPCK},
+        {8, 2, Parity::none, CS8 | CSTOPB, 0},
+        {8, 2, Parity::odd, CS8 | CSTOPB | PARENB | PARODD, INPCK},
+        {8, 2, Parity::even, CS8 | CSTOPB | PARENB, INPCK},
+    };
+    constexpr std::uint32_t kFormat = CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS;
+    constexpr std::uint32_t kChecking = INPCK | IGNPAR | PARMRK | ISTRIP;
+    constexpr std::uint32_t kRawInput = IGNBRK | BRKINT | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY;
+    for (std::uint32_t start : {0u, ~0u}) {
+        for (const Case& c : cases) {
+            const platform::LineSettings line{9600, c.dataBits, c.stopBits, c.parity,
+                                              platform::FlowControl::none};
+            const platform::TermiosModes modes =
+                platform::rawLineModes(platform::TermiosModes{start, start, start, start}, line);
+            const std::string what = std::to_string(c.dataBits) + " " + std::to_string(c.stopBits) + " " +
+                                     std::to_string(static_cast<int>(c.parity)) + " from " + std::to_string(start);
+            EXPECT_EQ(modes.control & kFormat, c.control) << what;
+            EXPECT_EQ(modes.input & kChecking, c.input) << what;
+            EXPECT_EQ(modes.input & kRawInput, 0u) << what;
+            EXPECT_EQ(modes.control & (CLOCAL | CREAD), static_cast<std::uint32_t>(CLOCAL | CREAD)) << what;
+            EXPECT_EQ(modes.output & OPOST, 0u) << what;
+            EXPECT_EQ(modes.local & (ECHO | ECHONL | ICANON | ISIG | IEXTEN), 0u) << what;
+        }
+    }
+    const platform::LineSettings handshake{9600, 8, 1, platform::Parity::none, platform::FlowControl::rtsCts};
+    EXPECT_EQ(platform::rawLineModes({}, handshake).control & CRTSCTS, static_cast<std::uint32_t>(CRTSCTS));
+}
+
 TEST(SerialPortPty, RtsOnAPtyIsAnIoErrorAndHandshakeRefusesIt) {
     PtyPair pty;  // a pty has no modem lines
     SerialPort port;
@@ -332,7 +496,7 @@ TEST(SerialPortPty, RtsOnAPtyIsAnIoErrorAndHandshakeRefusesIt) {
     EXPECT_EQ(port.clearRts(), SER_ERR_IO);
     ASSERT_EQ(port.configure(9600, 8, 1, PARITY_NONE, HANDSHAKE_RTS_CTS), 0);
     EXPECT_EQ(port.setRts(), SER_ERR_HANDSHAKE);
-    EXPECT_EQ(port.drain(), SER_ERR_HANDSHAKE);
+    EXPECT_EQ(port.drain(0), SER_ERR_HANDSHAKE);
 }
 
 TEST(SerialPortPty, ADeviceThatGoesAwayMidReadIsAnErrorNotAHang) {

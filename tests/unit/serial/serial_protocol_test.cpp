@@ -47,6 +47,8 @@ TEST(SerialProtocolStartup, ChecksRunInOrderAndTheFirstFailureDecides) {
         {"9 data bits", 1, 9, 1, PARITY_NONE, DeviceResult::ok, DeviceResult::ok, MB_ERR_ILLEGAL_ARGUMENT, false},
         {"9 bits, busy", 1, 9, 1, PARITY_NONE, DeviceResult::busy, DeviceResult::ok, MB_ERR_ILLEGAL_ARGUMENT, false},
         {"busy", 1, 8, 1, PARITY_NONE, DeviceResult::busy, DeviceResult::ok, MB_ERR_SERIAL_PORT_ALREADY_OPEN, true},
+        {"no permission", 1, 8, 1, PARITY_NONE, DeviceResult::noPermission, DeviceResult::ok,
+         MB_ERR_NO_PERMISSION, true},
         {"busy, stop 3", 1, 8, 3, PARITY_NONE, DeviceResult::busy, DeviceResult::ok,
          MB_ERR_SERIAL_PORT_ALREADY_OPEN, true},
         {"missing", 1, 8, 1, PARITY_NONE, DeviceResult::noSuchDevice, DeviceResult::ok, MB_ERR_PORT_OPEN, true},
@@ -72,6 +74,10 @@ TEST(SerialProtocolStartup, ChecksRunInOrderAndTheFirstFailureDecides) {
         if (c.expected != MB_OK && c.open == DeviceResult::ok && c.portOpened) {
             EXPECT_EQ(device.count(Call::restoreSettings), 1) << c.what;
             EXPECT_EQ(device.count(Call::close), 1) << c.what;
+        }
+        // RTS, raised by the open, stays up only on a started line (no RS-485).
+        if (c.open == DeviceResult::ok && c.apply == DeviceResult::ok && c.portOpened) {
+            EXPECT_EQ(device.rtsAsserted, c.expected == MB_OK) << c.what;
         }
     }
 }
@@ -200,6 +206,7 @@ TEST(SerialProtocolReply, Rs485RaisesRtsJustAroundTheFrameAndHoldsItForTheDelay)
     ASSERT_EQ(line.device.writes.size(), 1u);
     EXPECT_EQ(line.device.writes[0], (std::vector<std::uint8_t>{0x01, 0x07, 0xE2, 0x41}));
     EXPECT_EQ(line.device.writeTimeouts[0], 250u);
+    EXPECT_EQ(line.device.drainTimeouts[0], 250u);  // drain is bounded like the write
     const auto turnaround = line.device.between(Call::drain, Call::rtsOff);
     EXPECT_GE(turnaround, milliseconds(40));
     EXPECT_LT(turnaround, milliseconds(40 + 500));
@@ -214,6 +221,26 @@ TEST(SerialProtocolReply, WithoutRs485RtsIsLeftAlone) {
               (std::vector<Call>{Call::purge, Call::marker, Call::write, Call::drain}));
     EXPECT_TRUE(line.device.rtsAsserted);
     EXPECT_EQ(line.device.writeTimeouts[0], 1000u);  // the default protocol time-out
+}
+
+TEST(SerialProtocolReply, KernelRs485ModeKeepsRtsAwayFromUserSpace) {
+    for (std::uint32_t delay : {0u, 3u}) {
+        CallbackDataTable table;
+        FakeSerialDevice device;
+        device.switchesRts = true;
+        TestSerialProtocol protocol;
+        protocol.attach(device);
+        protocol.setDataTable(1, &table);
+        ASSERT_EQ(protocol.enableRs485Mode(delay), MB_OK);
+        ASSERT_EQ(protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE), MB_OK);
+        EXPECT_TRUE(protocol.rtsSwitchedByDriver());
+        const std::uint8_t frame[1] = {0x55};
+        EXPECT_EQ(protocol.transmitReply(frame, 1), MB_OK);
+        protocol.shutdownServer();
+        EXPECT_EQ(device.count(Call::rtsOn) + device.count(Call::rtsOff), 0) << delay;
+        EXPECT_EQ(device.count(Call::write), 1) << delay;
+        EXPECT_FALSE(protocol.rtsSwitchedByDriver());
+    }
 }
 
 TEST(SerialProtocolReply, WriteResultsMapToErrorCodesAndRtsDropsAnyway) {

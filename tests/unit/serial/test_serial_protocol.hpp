@@ -41,8 +41,9 @@ public:
     int lastReply = -1;
 
 protected:
-    void waitForLineSilence() override {
+    bool waitForLineSilence() override {
         if (silenceMarker != nullptr) silenceMarker->mark();
+        return true;
     }
 
 private:
