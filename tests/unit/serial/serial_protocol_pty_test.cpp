@@ -1,14 +1,18 @@
 // Serial handles started on pseudo-terminal pairs through the C interface.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/protocol_handle.hpp"
 #include "pty_pair.hpp"
+#include "support/pty_slave.hpp"
 #include "test_serial_protocol.hpp"
 
 namespace mbslave {
@@ -139,6 +143,51 @@ TEST(SerialHandlePty, ALineThatGoesAwayFailsTheServerLoopWithoutHanging) {
         mbusSlave_shutdownServer(handle.get());
     }
     EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+// A line that never falls silent (noise, a babbling device) must not hold
+// a pass: with a protocol time-out of 100 ms each pass returns within a few
+// hundred ms, so supervision and shutdown go on. Without the bound no pass
+// returns while the writer runs.
+TEST(SerialHandlePty, PassesReturnOnALineThatNeverFallsSilent) {
+    struct Case {
+        const char* what;
+        MbusSlaveHandle* (*create)();
+        std::uint8_t noise;  // RTU: bytes of an endless frame; ASCII: ignored line noise
+    };
+    const Case cases[] = {
+        {"RTU", mbusSlave_createRtuProtocol, 0x55},
+        {"ASCII", mbusSlave_createAsciiProtocol, 'x'},
+    };
+    for (const Case& c : cases) {
+        test::PtySlave slave(c.create());
+        // The longest silence that does not end an RTU frame: 22 ms.
+        mbusSlave_setFrameTolerance(slave.handle.get(), 20);
+        ASSERT_EQ(slave.start(115200), MB_OK) << c.what;
+        std::atomic<bool> stop{false};
+        std::thread writer([&] {
+            const std::vector<std::uint8_t> burst(16, c.noise);
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!stop && std::chrono::steady_clock::now() < limit) {
+                slave.pty.send(burst);
+                std::this_thread::sleep_for(milliseconds(1));
+            }
+        });
+        int passes = 0;
+        auto longest = std::chrono::steady_clock::duration::zero();
+        const auto end = std::chrono::steady_clock::now() + milliseconds(1500);
+        while (std::chrono::steady_clock::now() < end) {
+            const auto begun = std::chrono::steady_clock::now();
+            EXPECT_EQ(mbusSlave_serverLoop(slave.handle.get()), MB_OK) << c.what;
+            longest = std::max(longest, std::chrono::steady_clock::now() - begun);
+            ++passes;
+        }
+        stop = true;
+        writer.join();
+        EXPECT_GE(passes, 4) << c.what;
+        EXPECT_LT(longest, milliseconds(700)) << c.what;
+        EXPECT_EQ(slave.pty.receive(1, milliseconds(0)).size(), 0u) << c.what;  // nothing answered
+    }
 }
 
 }  // namespace
