@@ -75,7 +75,7 @@ TEST(SimOptions, EveryOptionReachesTheResultBeforeOrAfterTheSubcommand) {
     EXPECT_EQ(outcome.options->parity, 0);
     EXPECT_EQ(outcome.options->stopBits, 2);
     EXPECT_EQ(outcome.options->rs485DelayMs, 5u);
-    EXPECT_EQ(outcome.options->frameToleranceMs, 20u);
+    EXPECT_EQ(outcome.options->frameToleranceMs, std::optional<std::uint32_t>(20));
     EXPECT_EQ(formatRanges(outcome.options->units), "1-255");
 
     outcome = parse({"ascii", "--device", "COM3", "--parity", "odd", "--databits", "8"});

@@ -111,7 +111,10 @@ void addSerialOptions(CLI::App& command, SerialArguments& serial, Transport tran
                        "RS-485 mode: RTS switches the transmitter, held MS ms after each reply (0: off)")
         ->check(CLI::Range(std::uint32_t{0}, kMaxRs485DelayMs));
     if (transport == Transport::Rtu) {
-        command.add_option("--tolerance", serial.frameToleranceMs, "extra silence in ms that ends a frame, 0..20")
+        command
+            .add_option("--tolerance", serial.frameToleranceMs,
+                        "extra silence in ms that ends a frame, 0..20 (default: what the USB adapter's latency "
+                        "timer or the UART's receive trigger in sysfs calls for)")
             ->check(CLI::Range(std::uint32_t{0}, kMaxFrameToleranceMs));
     }
 }
@@ -217,7 +220,9 @@ ParseOutcome finishOptions(ParsedArguments& parsed) {
     options.stopBits = serial.stopBits;
     options.parity = serial.parity;
     options.rs485DelayMs = serial.rs485DelayMs;
-    options.frameToleranceMs = serial.frameToleranceMs;
+    if (options.transport == Transport::Rtu && chosen->count("--tolerance") != 0) {
+        options.frameToleranceMs = serial.frameToleranceMs;
+    }
     options.units = *units;
     options.timeOutMs = common.timeOutMs;
     options.noExceptions = common.noExceptions;

@@ -30,7 +30,9 @@ struct SimOptions {
     int stopBits = 1;
     int parity = 2;  // PARITY_EVEN, the Modbus default
     std::uint32_t rs485DelayMs = 0;
-    std::uint32_t frameToleranceMs = 0;
+    // RTU: extra end-of-frame silence; unset: what the serial hardware calls
+    // for (resolveFrameTolerance)
+    std::optional<std::uint32_t> frameToleranceMs;
     // every transport
     UnitSet units;
     std::uint32_t timeOutMs = 1000;

@@ -7,6 +7,7 @@
 
 #include "callback_bridge.hpp"
 #include "map_file.hpp"
+#include "serial_hardware.hpp"
 #include "signals.hpp"
 #include "transport.hpp"
 
@@ -82,7 +83,9 @@ void finishSerialPass(MbusSlaveHandle* handle, RequestTrace& trace, EventLog& lo
 
 }  // namespace
 
-int runSimulator(const SimOptions& options, const std::string& version) {
+int runSimulator(const SimOptions& requested, const std::string& version) {
+    SimOptions options = requested;
+    const std::string lineTiming = resolveFrameTolerance(options);
     // Before anything is announced, so that a stop request is never lost.
     installStopHandlers();
     EventLog log(stdout, options.quiet);
@@ -122,7 +125,8 @@ int runSimulator(const SimOptions& options, const std::string& version) {
     }
 
     log.notice("mbslave-sim " + version + ": " + transportTitle(options.transport) + " server on " +
-               endpointText(options) + ", units " + formatRanges(options.units) + ", " +
+               endpointText(options) + (lineTiming.empty() ? "" : ", " + lineTiming) + ", units " +
+               formatRanges(options.units) + ", " +
                (options.mapFile.empty() ? std::string("demo device") : "map " + options.mapFile) +
                (options.durationS > 0 ? "; stops after " + seconds(options.durationS) : "; Ctrl-C stops"));
 

@@ -74,7 +74,7 @@ MbusSlaveHandle* createServer(const SimOptions& options, std::string& error) {
     if (ok && isSerial(options.transport)) {
         ok = apply(mbusSlave_enableRs485Mode(handle, options.rs485DelayMs), "--rs485", error);
         if (ok && options.transport == Transport::Rtu) {
-            ok = apply(mbusSlave_setFrameTolerance(handle, options.frameToleranceMs), "--tolerance", error);
+            ok = apply(mbusSlave_setFrameTolerance(handle, options.frameToleranceMs.value_or(0)), "--tolerance", error);
         }
     }
     if (!ok) {

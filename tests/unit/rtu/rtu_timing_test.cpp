@@ -7,6 +7,7 @@
 #include "api/protocol_handle.hpp"
 #include "rtu_test_support.hpp"
 #include "serial/rtu_frame.hpp"
+#include "support/timed_serial_line.hpp"
 
 namespace mbslave {
 namespace {
@@ -48,6 +49,55 @@ TEST(RtuExpectedLength, FixedAndSelfDescribedRequests) {
         frame[6] = c.byte6;
         frame[10] = c.byte10;
         EXPECT_EQ(expectedRtuRequestLength(frame), c.expected) << int(c.functionCode);
+    }
+}
+
+// Real receivers hand bytes over in bursts; a pause between two bursts that
+// outlasts the silent interval splits a frame. Its pieces are dropped
+// without harm and the next frame is served; the tolerance that covers the
+// pause keeps the frame whole.
+TEST(RtuLineReceivers, AFrameSplitIntoBurstsIsDroppedCleanlyAndTheNextIsServed) {
+    using Kind = test::LineReceiver::Kind;
+    struct Case {
+        const char* what;
+        test::LineReceiver receiver;
+        int baud;
+        std::uint32_t toleranceMs;
+        bool echoWhole;
+    };
+    const Case cases[] = {
+        {"bytes at once", {Kind::immediate, 0}, 9600, 0, true},
+        {"UART trigger 8", {Kind::uart, 8}, 9600, 0, false},
+        {"UART trigger 8, tolerance 5", {Kind::uart, 8}, 9600, 5, true},
+        {"USB latency 16 ms", {Kind::usbAdapter, 16}, 19200, 0, false},
+        {"USB latency 16 ms, tolerance 14", {Kind::usbAdapter, 16}, 19200, 14, true},
+    };
+    for (const Case& c : cases) {
+        test::TimedSerialDevice device(c.receiver, c.baud, 11);  // 8E1
+        test::ServedTable table;
+        test::TestRtuProtocol protocol;
+        protocol.setTickSource(&test::FakeClock::tick);
+        protocol.attachSerialDevice(&device);
+        protocol.setDataTable(1, &table);
+        ASSERT_EQ(protocol.setFrameTolerance(c.toleranceMs), MB_OK);
+        ASSERT_EQ(protocol.startupSerialServer(u"COM1", c.baud, 8, 1, PARITY_EVEN), MB_OK);
+
+        // The master sends the next request once the line is quiet again.
+        const test::Bytes echo = test::echoRequest(1, 30);  // 36 bytes, ends by silence
+        for (const test::Bytes& request : {echo, test::withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01})}) {
+            device.send(request);
+            for (int pass = 0; pass < 20 && !device.inputUsedUp(); ++pass) {
+                EXPECT_EQ(protocol.serverLoop(), MB_OK) << c.what;
+            }
+        }
+        std::vector<test::Bytes> expected;
+        if (c.echoWhole) expected.push_back(echo);
+        expected.push_back(test::withCrc({0x01, 0x03, 0x02, 0x00, 0x00}));
+        EXPECT_EQ(device.writes, expected) << c.what;
+        EXPECT_EQ(protocol.getSuccessCounter(), expected.size()) << c.what;
+        if (!c.echoWhole) {
+            EXPECT_GT(protocol.getTotalCounter(), 2u) << c.what;  // the pieces
+        }
     }
 }
 

@@ -1,0 +1,113 @@
+#include "serial_hardware.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+
+namespace sim {
+
+double characterTimeUs(int baud, int bitsPerCharacter) {
+    return 1e6 * bitsPerCharacter / std::max(baud, 1);
+}
+
+double longestHandOverGapUs(const ByteHandOver& handOver, int baud, int bitsPerCharacter) {
+    const double character = characterTimeUs(baud, bitsPerCharacter);
+    switch (handOver.kind) {
+        case ByteHandOver::Kind::immediate:
+            return character;
+        case ByteHandOver::Kind::uart:
+            // Full FIFOs every trigger-level characters; the rest of a frame
+            // (up to trigger - 1 bytes) after the 4 quiet character times.
+            if (handOver.parameter <= 1) return character;
+            return character * (handOver.parameter - 1 + kUartQuietCharacters);
+        case ByteHandOver::Kind::usbAdapter:
+            // Full packets come faster than the timer only at high rates; the
+            // rest of a frame waits for the timer.
+            return std::max(1000.0 * handOver.parameter, character);
+    }
+    return character;
+}
+
+double rtuSilentIntervalUs(int baud) {
+    const double interval = std::floor(0.5 + 4 * 11e6 / std::max(baud, 1));
+    return std::max(interval, 2000.0);
+}
+
+std::optional<std::uint32_t> toleranceForHandOver(const ByteHandOver& handOver, int baud, int bitsPerCharacter) {
+    const double excess = longestHandOverGapUs(handOver, baud, bitsPerCharacter) - rtuSilentIntervalUs(baud);
+    const auto tolerance = static_cast<std::uint32_t>(std::max(0.0, std::ceil(excess / 1000.0)));
+    if (tolerance > kToleranceLimitMs) return std::nullopt;
+    return tolerance;
+}
+
+std::string ttyName(const std::string& device) {
+    const bool com = device.size() > 3 && (device[0] == 'C' || device[0] == 'c') &&
+                     (device[1] == 'O' || device[1] == 'o') && (device[2] == 'M' || device[2] == 'm');
+    if (com) {
+        const std::string digits = device.substr(3, device.find(':') == std::string::npos ? std::string::npos
+                                                                                            : device.find(':') - 3);
+        if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(c) != 0; })) {
+            return "ttyS" + std::to_string(std::strtol(digits.c_str(), nullptr, 10) - 1);
+        }
+    }
+    char resolved[PATH_MAX];
+    const std::string path = realpath(device.c_str(), resolved) != nullptr ? resolved : device;
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+namespace {
+
+std::optional<int> readNumber(const std::string& path) {
+    std::ifstream file(path);
+    int value = 0;
+    if (file >> value && value > 0) return value;
+    return std::nullopt;
+}
+
+}  // namespace
+
+ByteHandOver probeHandOver(const std::string& device, const std::string& sysRoot) {
+    const std::string tty = ttyName(device);
+    if (const auto latency = readNumber(sysRoot + "/bus/usb-serial/devices/" + tty + "/latency_timer")) {
+        return {ByteHandOver::Kind::usbAdapter, *latency};
+    }
+    if (const auto trigger = readNumber(sysRoot + "/class/tty/" + tty + "/rx_trig_bytes")) {
+        return {ByteHandOver::Kind::uart, *trigger};
+    }
+    return {};
+}
+
+std::string describeHandOver(const ByteHandOver& handOver) {
+    switch (handOver.kind) {
+        case ByteHandOver::Kind::uart:
+            return "UART, receive trigger " + std::to_string(handOver.parameter) + " bytes";
+        case ByteHandOver::Kind::usbAdapter:
+            return "USB adapter, latency timer " + std::to_string(handOver.parameter) + " ms";
+        case ByteHandOver::Kind::immediate:
+            break;
+    }
+    return "bytes handed over at once";
+}
+
+std::string resolveFrameTolerance(SimOptions& options, const std::string& sysRoot) {
+    if (options.transport != Transport::Rtu) return "";
+    if (options.frameToleranceMs) return "frame tolerance " + std::to_string(*options.frameToleranceMs) + " ms (--tolerance)";
+    const ByteHandOver handOver = probeHandOver(options.device, sysRoot);
+    if (handOver.kind == ByteHandOver::Kind::immediate) {
+        options.frameToleranceMs = 0;
+        return "frame tolerance 0 ms (no latency timer or receive trigger in sysfs)";
+    }
+    const int bitsPerCharacter = 1 + options.dataBits + (options.parity != 0 ? 1 : 0) + options.stopBits;
+    const std::optional<std::uint32_t> tolerance = toleranceForHandOver(handOver, options.baud, bitsPerCharacter);
+    options.frameToleranceMs = tolerance.value_or(kToleranceLimitMs);
+    std::string text = "frame tolerance " + std::to_string(*options.frameToleranceMs) + " ms for the " +
+                       describeHandOver(handOver);
+    if (!tolerance) text += " (not enough: long frames will be split; lower the latency timer)";
+    return text;
+}
+
+}  // namespace sim
