@@ -31,7 +31,9 @@ public:
     static constexpr int kUartQuietCharacters = 4;
 
     TimedSerialDevice(LineReceiver receiver, int baud, int bitsPerCharacter)
-        : receiver_(receiver), characterUs_(1e6 * bitsPerCharacter / baud) {}
+        : receiver_(receiver), characterUs_(1e6 * bitsPerCharacter / baud) {
+        FakeClock::set(0);
+    }
 
     // The master starts sending frame after idleUs of quiet on the line.
     void send(const std::vector<std::uint8_t>& frame, double idleUs = 20000) {

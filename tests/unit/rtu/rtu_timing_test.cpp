@@ -101,6 +101,41 @@ TEST(RtuLineReceivers, AFrameSplitIntoBurstsIsDroppedCleanlyAndTheNextIsServed) 
     }
 }
 
+// A line that never falls silent bounds the pass, both while a frame is
+// received and while a reply waits for silence: at 115200 baud with a
+// protocol time-out of 100 ms a frame may run 100 ms (the longest frame
+// takes 25 ms), then the pass gives up; no reply goes into the noise.
+TEST(RtuLineReceivers, NoiseThatNeverEndsBoundsThePass) {
+    struct Case {
+        const char* what;
+        test::Bytes request;  // before the noise, empty: none
+    };
+    const Case cases[] = {
+        {"noise only", {}},
+        {"noise right after a request", test::withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01})},
+    };
+    for (const Case& c : cases) {
+        test::TimedSerialDevice device({test::LineReceiver::Kind::immediate, 0}, 115200, 11);
+        test::ServedTable table;
+        test::TestRtuProtocol protocol;
+        protocol.setTickSource(&test::FakeClock::tick);
+        protocol.attachSerialDevice(&device);
+        protocol.setDataTable(1, &table);
+        protocol.setTimeout(100);
+        ASSERT_EQ(protocol.startupSerialServer(u"COM1", 115200, 8, 1, PARITY_EVEN), MB_OK);
+        test::Bytes line = c.request;
+        line.insert(line.end(), 4000, 0x55);  // 380 ms without a pause
+        device.send(line);
+        const std::uint32_t begun = test::FakeClock::tick();
+        EXPECT_EQ(protocol.serverLoop(), MB_OK) << c.what;
+        const std::uint32_t took = test::FakeClock::tick() - begun;
+        EXPECT_GE(took, 100u) << c.what;
+        EXPECT_LE(took, 130u) << c.what;  // the 20 ms before the line starts, and the limit
+        EXPECT_TRUE(device.writes.empty()) << c.what;
+        EXPECT_FALSE(device.inputUsedUp()) << c.what;
+    }
+}
+
 TEST(RtuStartup, OnlyEightDataBitsAndTheIntervalOfTheLine) {
     {
         FakeRtuLine line({1});
