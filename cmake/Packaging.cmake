@@ -1,6 +1,7 @@
 # Install rules: the shared library with its SONAME, the public header, a CMake
 # package (find_package(mbslave) gives mbslave::mbslave) and a pkg-config file.
-# The simulator installs itself from tools/.
+# The simulator installs itself from tools/. Install components: runtime (the
+# shared library), dev (everything to build against it), sim (the simulator).
 
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -8,15 +9,15 @@ include(CMakePackageConfigHelpers)
 set(MBSLAVE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/mbslave)
 
 install(TARGETS mbslave EXPORT mbslaveTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/mbslave.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 
 install(EXPORT mbslaveTargets
   NAMESPACE mbslave::
-  DESTINATION ${MBSLAVE_CMAKE_DIR})
+  DESTINATION ${MBSLAVE_CMAKE_DIR} COMPONENT dev)
 configure_package_config_file(
   ${PROJECT_SOURCE_DIR}/cmake/mbslaveConfig.cmake.in
   ${PROJECT_BINARY_DIR}/mbslaveConfig.cmake
@@ -27,7 +28,7 @@ write_basic_package_version_file(
 install(FILES
   ${PROJECT_BINARY_DIR}/mbslaveConfig.cmake
   ${PROJECT_BINARY_DIR}/mbslaveConfigVersion.cmake
-  DESTINATION ${MBSLAVE_CMAKE_DIR})
+  DESTINATION ${MBSLAVE_CMAKE_DIR} COMPONENT dev)
 
 # The pkg-config file finds its prefix relative to its own location, so an
 # installation can be moved (or made with cmake --install --prefix DIR).
@@ -36,4 +37,4 @@ file(RELATIVE_PATH MBSLAVE_PC_TO_PREFIX
 configure_file(${PROJECT_SOURCE_DIR}/cmake/mbslave.pc.in
   ${PROJECT_BINARY_DIR}/mbslave.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/mbslave.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)

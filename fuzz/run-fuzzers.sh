@@ -14,7 +14,7 @@ cmake -S . -B "$build" -G Ninja \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DMBSLAVE_BUILD_FUZZERS=ON -DMBSLAVE_SANITIZE=ON \
-    -DMBSLAVE_BUILD_TESTS=OFF -DMBSLAVE_BUILD_TOOLS=OFF -DMBSLAVE_WERROR=ON
+    -DBUILD_TESTING=OFF -DMBSLAVE_BUILD_TOOLS=OFF -DMBSLAVE_WERROR=ON
 cmake --build "$build" -j "$(nproc)" --target mbslave_fuzzers
 
 mkdir -p "$build/artifacts"

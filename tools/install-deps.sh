@@ -3,13 +3,17 @@
 # group. Run as root (or through sudo); packages already present are left
 # alone. Every package a build or test uses is named here, so that a fresh
 # machine gets exactly what CI gets.
-# Usage: tools/install-deps.sh [group...]   (no group: build and test)
+# Usage: tools/install-deps.sh [--list] [group...]   (no group: build and test)
+#   --list   prints the packages of the groups, one per line, installs nothing
 #   build    the library, the simulator and the examples
 #   test     the test suite with its peers (GoogleTest, libmodbus, pymodbus, mbpoll)
 #   arm      the 32-bit ARM cross build, run under qemu
 #   windows  the mingw-w64 cross build, run under wine
 #   browser  the simulator's web page driven by a headless browser
-#   docs     the manual and the Debian packages
+#   docs     the manual and the Debian packages (pandoc renders the manual;
+#            man-db checks it; dpkg-dev and file make the packages with
+#            their library dependencies; lintian checks them)
+#   all      every group above
 set -eu
 
 group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev"
@@ -20,8 +24,13 @@ libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll stra
 group_arm="g++-arm-linux-gnueabihf qemu-user googletest"
 group_windows=""
 group_browser=""
-group_docs=""
+group_docs="pandoc man-db dpkg-dev file lintian"
 
+list=false
+if [ "${1:-}" = --list ]; then
+    list=true
+    shift
+fi
 [ $# -gt 0 ] || set -- build test
 packages=""
 for group in "$@"; do
@@ -32,9 +41,16 @@ for group in "$@"; do
         windows) packages="$packages $group_build $group_windows" ;;
         browser) packages="$packages $group_build $group_browser" ;;
         docs) packages="$packages $group_build $group_docs" ;;
+        all) packages="$packages $group_build $group_test $group_arm $group_windows $group_browser $group_docs" ;;
         *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
     esac
 done
+
+if $list; then
+    # shellcheck disable=SC2086
+    printf '%s\n' $packages | sort -u
+    exit 0
+fi
 
 missing=""
 for package in $packages; do

@@ -1,0 +1,67 @@
+# Debian packages made by CPack from the installation, one per install
+# component:
+#   libmbslave2    (runtime) the shared library with its SONAME
+#   libmbslave-dev (dev)     header, unversioned library link, CMake package,
+#                            mbslave.pc, manual pages of sections 3 and 7
+#   mbslave-sim    (sim)     the simulator and its manual page
+# Configure with -DCMAKE_INSTALL_PREFIX=/usr (the library then lands in the
+# multiarch directory), -DCMAKE_SKIP_INSTALL_RPATH=ON and
+# -DMBSLAVE_BUILD_DOCS=ON, build, then run `cpack -G DEB` in the build
+# directory; tools/run-package-tests.sh does all of it.
+
+set(MBSLAVE_DEB_REVISION 1 CACHE STRING "Debian revision of the packages")
+set(MBSLAVE_DEB_MAINTAINER "mbslave developers <mbslave@localhost>" CACHE STRING
+  "Maintainer field of the packages")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME mbslave)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${MBSLAVE_DEB_MAINTAINER}")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL runtime dev sim)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${MBSLAVE_DEB_REVISION})
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Library dependencies of every ELF file come from dpkg-shlibdeps; the
+# library's own package gets a shlibs file and ldconfig triggers.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The simulator links the library of its sibling package, which is not
+# installed while the packages are made: dpkg-shlibdeps finds it in the
+# build directory, and the dependency on libmbslave2 is named below.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
+
+set(MBSLAVE_DEB_VERSION "${PROJECT_VERSION}-${MBSLAVE_DEB_REVISION}")
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libmbslave2)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "Modbus slave (server) protocol library
+ mbslave answers Modbus masters on Modbus/TCP, RTU over TCP, Modbus UDP and
+ on serial lines in RTU and ASCII framing. An application registers C
+ callbacks per slave address and calls the server loop from its own thread;
+ the library starts no threads and allocates nothing per request.
+ .
+ This package contains the shared library.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libmbslave-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libmbslave2 (= ${MBSLAVE_DEB_VERSION})")
+set(CPACK_DEBIAN_DEV_DESCRIPTION "Modbus slave (server) protocol library - development files
+ mbslave answers Modbus masters on Modbus/TCP, RTU over TCP, Modbus UDP and
+ on serial lines in RTU and ASCII framing.
+ .
+ This package contains the C header, the CMake package, the pkg-config file
+ and the manual pages of the 31 functions and of the library's concepts.")
+
+set(CPACK_DEBIAN_SIM_PACKAGE_NAME mbslave-sim)
+set(CPACK_DEBIAN_SIM_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "libmbslave2 (= ${MBSLAVE_DEB_VERSION})")
+set(CPACK_DEBIAN_SIM_DESCRIPTION "Modbus slave simulator
+ mbslave-sim is a Modbus slave with a demo device whose values change while
+ it runs, or with the values of a JSON map file, for any Modbus master. It
+ serves Modbus/TCP, RTU over TCP, Modbus UDP, and RTU or ASCII on a serial
+ line, and logs one line per request.")
+
+include(CPack)
