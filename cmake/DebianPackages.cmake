@@ -10,7 +10,7 @@
 # directory; tools/run-package-tests.sh does all of it.
 
 set(MBSLAVE_DEB_REVISION 1 CACHE STRING "Debian revision of the packages")
-set(MBSLAVE_DEB_MAINTAINER "mbslave developers <mbslave@localhost>" CACHE STRING
+set(MBSLAVE_DEB_MAINTAINER "mbslave maintainers <maintainers@mbslave.invalid>" CACHE STRING
   "Maintainer field of the packages")
 
 set(CPACK_GENERATOR DEB)
@@ -35,33 +35,56 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 
 set(MBSLAVE_DEB_VERSION "${PROJECT_VERSION}-${MBSLAVE_DEB_REVISION}")
 
+# Each package carries the Debian changelog (dated by SOURCE_DATE_EPOCH when
+# set, for reproducible packages). Only for the packages: a plain
+# `cmake --install` does not install it.
+option(MBSLAVE_DEBIAN_FILES "Install the files of the Debian packages under share/doc" OFF)
+if(MBSLAVE_DEBIAN_FILES)
+  string(TIMESTAMP MBSLAVE_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog.Debian @ONLY)
+  execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/debian/changelog.Debian COMMAND_ERROR_IS_FATAL ANY)
+  foreach(component_package runtime:libmbslave2 dev:libmbslave-dev sim:mbslave-sim)
+    string(REPLACE ":" ";" component_package ${component_package})
+    list(GET component_package 0 component)
+    list(GET component_package 1 package)
+    install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  endforeach()
+endif()
+
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libmbslave2)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# The library cache is updated by dpkg's ldconfig trigger; the maintainer
+# scripts given here keep CPack from writing ones that call ldconfig.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/docs/debian/triggers
+  ${PROJECT_SOURCE_DIR}/docs/debian/postinst
+  ${PROJECT_SOURCE_DIR}/docs/debian/postrm)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "Modbus slave (server) protocol library
- mbslave answers Modbus masters on Modbus/TCP, RTU over TCP, Modbus UDP and
- on serial lines in RTU and ASCII framing. An application registers C
- callbacks per slave address and calls the server loop from its own thread;
- the library starts no threads and allocates nothing per request.
- .
- This package contains the shared library.")
+mbslave answers Modbus masters on Modbus/TCP, RTU over TCP, Modbus UDP and
+on serial lines in RTU and ASCII framing. An application registers C
+callbacks per slave address and calls the server loop from its own thread;
+the library starts no threads and allocates nothing per request.
+
+This package contains the shared library.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libmbslave-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libmbslave2 (= ${MBSLAVE_DEB_VERSION})")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "Modbus slave (server) protocol library - development files
- mbslave answers Modbus masters on Modbus/TCP, RTU over TCP, Modbus UDP and
- on serial lines in RTU and ASCII framing.
- .
- This package contains the C header, the CMake package, the pkg-config file
- and the manual pages of the 31 functions and of the library's concepts.")
+mbslave answers Modbus masters on Modbus/TCP, RTU over TCP, Modbus UDP and
+on serial lines in RTU and ASCII framing.
+
+This package contains the C header, the CMake package, the pkg-config file
+and the manual pages of the 31 functions and of the library's concepts.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME mbslave-sim)
 set(CPACK_DEBIAN_SIM_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "libmbslave2 (= ${MBSLAVE_DEB_VERSION})")
 set(CPACK_DEBIAN_SIM_DESCRIPTION "Modbus slave simulator
- mbslave-sim is a Modbus slave with a demo device whose values change while
- it runs, or with the values of a JSON map file, for any Modbus master. It
- serves Modbus/TCP, RTU over TCP, Modbus UDP, and RTU or ASCII on a serial
- line, and logs one line per request.")
+mbslave-sim is a Modbus slave with a demo device whose values change while
+it runs, or with the values of a JSON map file, for any Modbus master. It
+serves Modbus/TCP, RTU over TCP, Modbus UDP, and RTU or ASCII on a serial
+line, and logs one line per request.")
 
 include(CPack)

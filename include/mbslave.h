@@ -7,7 +7,8 @@
  * one thread. The library starts no threads, takes no locks and keeps no
  * global state: every handle is independent of every other.
  *
- * This header is valid C99 and C++.
+ * This header is valid C99 and C++. The manual: mbslave(7) and a page per
+ * function (man mbusSlave_serverLoop).
  */
 #ifndef MBSLAVE_H
 #define MBSLAVE_H
@@ -127,11 +128,8 @@ typedef struct RequestInfo {
 
 /*
  * Data callbacks, registered per slave address with
- * mbusSlave_configureCallbacks() in the order below. Each returns nonzero on
- * success; 0 refuses the request, which the master receives as a Modbus
- * exception response. References are 1-based (wire address + 1); registers
- * are in host byte order; bit arrays hold one byte per coil (nonzero = ON on
- * reads; exactly 0 or 1 on writes). A null callback refuses its requests.
+ * mbusSlave_configureCallbacks() in the order below; nonzero serves the
+ * request, 0 refuses it. Manual: mbusSlave_configureCallbacks(3).
  */
 typedef int (*MbReadHoldingRegistersCallback)(int startRef, uint16_t regArr[], int refCnt, const RequestInfo *info);
 typedef int (*MbWriteHoldingRegistersCallback)(int startRef, const uint16_t regArr[], int refCnt, const RequestInfo *info);
@@ -174,11 +172,11 @@ typedef void (*MbRequestCallback)(const char *address);
  * Functions: error texts and version
  * ------------------------------------------------------------------------ */
 
-/** Constant English text of an error code; "Unknown error" for codes not in
- *  the table. Never null; static; callable from any thread. */
+/** Constant English text of an error code (UTF-16, static, never null).
+ *  Manual: mbusSlave_getErrorText(3). */
 MBSLAVE_API const MbWideChar *mbusSlave_getErrorText(int errorCode);
 
-/** The package version text "2.11.0.0". Never null; static. */
+/** The package version text "2.11.0.0" (UTF-16, static). Manual: mbusSlave_getPackageVersion(3). */
 MBSLAVE_API const MbWideChar *mbusSlave_getPackageVersion(void);
 
 /* ------------------------------------------------------------------------
@@ -190,16 +188,12 @@ MBSLAVE_API const MbWideChar *mbusSlave_getPackageVersion(void);
  * time.
  * ------------------------------------------------------------------------ */
 
-/** Stops a running server, closes its port or sockets and frees the handle. */
+/** Stops a running server, closes its port or sockets and frees the handle.
+ *  Manual: mbusSlave_destroyProtocol(3). */
 MBSLAVE_API void mbusSlave_destroyProtocol(MbusSlaveHandle *handle);
 
-/**
- * Installs the fifteen data callbacks for one slave address (0..255) or, with
- * -1, for every address (0 included). Replaces all earlier pointers of that
- * address, null ones included, and restarts its master time-out period.
- * May be called at any time, also while the server runs.
- * Returns MB_OK, or MB_ERR_ILLEGAL_ARGUMENT for another address.
- */
+/** Installs the fifteen data callbacks of one slave address (0..255), or of every address with -1.
+ *  Manual: mbusSlave_configureCallbacks(3). */
 MBSLAVE_API int mbusSlave_configureCallbacks(MbusSlaveHandle *handle, int slaveAddress,
                                              MbReadHoldingRegistersCallback readHoldingRegisters,
                                              MbWriteHoldingRegistersCallback writeHoldingRegisters,
@@ -217,43 +211,38 @@ MBSLAVE_API int mbusSlave_configureCallbacks(MbusSlaveHandle *handle, int slaveA
                                              MbRunIndicatorStatusCallback runIndicatorStatus,
                                              MbReadDeviceIdObjectCallback readDeviceIdObject);
 
-/**
- * One pass of the server: waits at most the protocol time-out for traffic and
- * serves what arrived (one request; on TCP at most one per connection).
- * Returns MB_OK, MB_ERR_ILLEGAL_STATE if the server is not started, or
- * MB_ERR_IO if the line or socket failed. Faults of the traffic itself are
- * never returned.
- */
+/** One pass of the server: waits at most the protocol time-out and serves what arrived.
+ *  Manual: mbusSlave_serverLoop(3). */
 MBSLAVE_API int mbusSlave_serverLoop(MbusSlaveHandle *handle);
 
-/** Stops the server; it may be started again. */
+/** Stops the server; it may be started again. Manual: mbusSlave_shutdownServer(3). */
 MBSLAVE_API void mbusSlave_shutdownServer(MbusSlaveHandle *handle);
 
-/** 1 while the server is started, else 0. */
+/** 1 while the server is started, else 0. Manual: mbusSlave_shutdownServer(3). */
 MBSLAVE_API int mbusSlave_isStarted(MbusSlaveHandle *handle);
 
-/** 1 if a request was served within the last protocol time-out period, else 0. */
+/** 1 if a request was served within the last protocol time-out period, else 0.
+ *  Manual: mbusSlave_getConnectionStatus(3). */
 MBSLAVE_API int mbusSlave_getConnectionStatus(MbusSlaveHandle *handle);
 
-/** Sets the protocol time-out in ms, 0..100000 (default 1000); 0 waits
- *  without limit and switches master supervision off. Allowed while running.
- *  Returns MB_ERR_ILLEGAL_ARGUMENT above 100000. */
+/** Sets the protocol time-out in ms, 0..100000 (default 1000). Manual: mbusSlave_setTimeout(3). */
 MBSLAVE_API int mbusSlave_setTimeout(MbusSlaveHandle *handle, uint32_t timeOut);
 
-/** The protocol time-out in ms. */
+/** The protocol time-out in ms. Manual: mbusSlave_setTimeout(3). */
 MBSLAVE_API uint32_t mbusSlave_getTimeout(MbusSlaveHandle *handle);
 
-/** Sends Modbus exception responses (the default). */
+/** Sends Modbus exception responses (the default). Manual: mbusSlave_enableExceptionReplies(3). */
 MBSLAVE_API void mbusSlave_enableExceptionReplies(MbusSlaveHandle *handle);
 
-/** Sends nothing for a request whose reply would be an exception response. */
+/** Sends nothing for a request whose reply would be an exception response.
+ *  Manual: mbusSlave_enableExceptionReplies(3). */
 MBSLAVE_API void mbusSlave_disableExceptionReplies(MbusSlaveHandle *handle);
 
-/** Number of requests served since creation or the last reset (mod 2^32). */
+/** Requests served since creation or the last reset. Manual: mbusSlave_getSuccessCounter(3). */
 MBSLAVE_API uint32_t mbusSlave_getSuccessCounter(MbusSlaveHandle *handle);
 MBSLAVE_API void mbusSlave_resetSuccessCounter(MbusSlaveHandle *handle);
 
-/** Number of requests received since creation or the last reset (mod 2^32). */
+/** Requests received since creation or the last reset. Manual: mbusSlave_getSuccessCounter(3). */
 MBSLAVE_API uint32_t mbusSlave_getTotalCounter(MbusSlaveHandle *handle);
 MBSLAVE_API void mbusSlave_resetTotalCounter(MbusSlaveHandle *handle);
 
@@ -261,109 +250,66 @@ MBSLAVE_API void mbusSlave_resetTotalCounter(MbusSlaveHandle *handle);
  * Functions: serial handles (RTU, ASCII)
  * ------------------------------------------------------------------------ */
 
-/**
- * Starts the server on a serial port. portName is UTF-16 text: "COMn" or
- * "COMn:" (n = 1..99999) names /dev/ttyS<n-1>, any other name is a device
- * path ("/dev/ttyUSB0"). baudRate: any rate the device takes; dataBits 7 or
- * 8 (RTU: 8); stopBits 1 or 2; parity PARITY_NONE, PARITY_ODD or
- * PARITY_EVEN. The port is opened exclusively; its own settings come back
- * when the server stops. Checks in this order: MB_ERR_ILLEGAL_STATE while
- * started, MB_ERR_NO_DATA_TABLE without any callbacks,
- * MB_ERR_SLAVE_ADDRESS_ZERO with callbacks for address 0 (the broadcast
- * address), MB_ERR_ILLEGAL_ARGUMENT for the data bits,
- * MB_ERR_SERIAL_PORT_ALREADY_OPEN when another holder has the port,
- * MB_ERR_PORT_OPEN when it cannot be opened, MB_ERR_ILLEGAL_ARGUMENT when
- * the device refuses the settings. On an IP handle it starts the IP server
- * on every local address instead.
- */
+/** Opens the serial port and starts the server. Manual: mbusSlave_startupSerialServer(3). */
 MBSLAVE_API int mbusSlave_startupSerialServer(MbusSlaveHandle *handle, const MbWideChar *portName,
                                               int baudRate, int dataBits, int stopBits, int parity);
 
-/**
- * RS-485 mode: RTS switches the transmitter on just before each reply and
- * off delay ms after its last character has left (turnaround delay); RTS is
- * off while the node listens. delay 1..100000 switches the mode on, 0 off.
- * Returns MB_ERR_ILLEGAL_ARGUMENT above 100000, then MB_ERR_ILLEGAL_STATE
- * while started (the setting applies from the next start-up).
- */
+/** RS-485 mode: RTS switches the transmitter; delay in ms after each reply, 0 off.
+ *  Manual: mbusSlave_enableRs485Mode(3). */
 MBSLAVE_API int mbusSlave_enableRs485Mode(MbusSlaveHandle *handle, uint32_t delay);
 
-/** A new Modbus RTU slave handle (not started, no frame tolerance); null
- *  when memory is exhausted. Frames end after four character times of
- *  silence (at least 2 ms) plus the frame tolerance; broadcasts (address 0)
- *  are carried out by every configured address 1..254 without a reply. */
+/** A new Modbus RTU slave handle; null when memory is exhausted.
+ *  Manual: mbusSlave_createRtuProtocol(3). */
 MBSLAVE_API MbusSlaveHandle *mbusSlave_createRtuProtocol(void);
 
-/**
- * RTU only: extra silence in ms (0..20) that a frame must be followed by to
- * end, for lines whose masters leave gaps inside frames. Applies from the
- * next start-up. Returns MB_ERR_ILLEGAL_ARGUMENT above 20, then
- * MB_ERR_ILLEGAL_STATE while started; a handle of another kind gets
- * MB_ERR_ILLEGAL_STATE and is not touched.
- */
+/** RTU: extra silence in ms (0..20) that ends a frame. Manual: mbusSlave_setFrameTolerance(3). */
 MBSLAVE_API int mbusSlave_setFrameTolerance(MbusSlaveHandle *handle, uint32_t milliseconds);
 
-/** A new Modbus ASCII slave handle (not started; 7 or 8 data bits); null
- *  when memory is exhausted. Frames are ":" + upper-case hexadecimal digits
- *  + LRC + CR LF; each character must come within the protocol time-out.
- *  Broadcasts (address 00) are carried out by every configured address
- *  1..254 without a reply. */
+/** A new Modbus ASCII slave handle; null when memory is exhausted.
+ *  Manual: mbusSlave_createRtuProtocol(3). */
 MBSLAVE_API MbusSlaveHandle *mbusSlave_createAsciiProtocol(void);
 
 /* ------------------------------------------------------------------------
  * Functions: IP handles (TCP, RTU over TCP, UDP)
  * ------------------------------------------------------------------------ */
 
-/** A new Modbus/TCP server handle (port 502, connection time-out 0, not
- *  started); null when memory is exhausted. Serves up to 32 masters at once. */
+/** A new Modbus/TCP server handle; null when memory is exhausted.
+ *  Manual: mbusSlave_createTcpProtocol(3). */
 MBSLAVE_API MbusSlaveHandle *mbusSlave_createTcpProtocol(void);
 
-/** A new server handle for Modbus RTU frames (address, PDU, CRC-16) over TCP
- *  connections (port 1100, connection time-out 0, not started); null when
- *  memory is exhausted. Each read of a connection must hold one whole frame;
- *  a short, unserved or corrupted frame closes the connection. */
+/** A new server handle for RTU frames over TCP; null when memory is exhausted.
+ *  Manual: mbusSlave_createTcpProtocol(3). */
 MBSLAVE_API MbusSlaveHandle *mbusSlave_createRtuOverTcpProtocol(void);
 
-/** A new server handle for MBAP-framed requests in UDP datagrams (port 502,
- *  not started); null when memory is exhausted. One datagram per server-loop
- *  pass; the reply goes to the request's source address and port; malformed
- *  datagrams are dropped without reply. */
+/** A new server handle for Modbus/TCP framing in UDP datagrams; null when memory is exhausted.
+ *  Manual: mbusSlave_createTcpProtocol(3). */
 MBSLAVE_API MbusSlaveHandle *mbusSlave_createUdpProtocol(void);
 
-/**
- * Starts the IP server on the address of hostName (dotted IPv4 text or a host
- * name); null or "" binds to every local address. Returns MB_OK,
- * MB_ERR_TCPIP_CONNECTION (unknown host), MB_ERR_TCP_PORT_BOUND (port in use),
- * MB_ERR_NO_PERMISSION, MB_ERR_TCP_PORT_NOT_AVAILABLE, MB_ERR_PORT_OPEN,
- * MB_ERR_LISTEN_FAILED, or MB_ERR_ILLEGAL_STATE for a server already started
- * or a serial handle. A failed start-up leaves the server stopped.
- */
+/** Starts the IP server on the address of hostName (null or "": every local address).
+ *  Manual: mbusSlave_startupIpServer(3). */
 MBSLAVE_API int mbusSlave_startupIpServer(MbusSlaveHandle *handle, const char *hostName);
 
-/** Sets the local port for the next start-up (any value, 0 lets the system
- *  choose). MB_ERR_ILLEGAL_STATE while the server is started. */
+/** Sets the local port for the next start-up. Manual: mbusSlave_setPort(3). */
 MBSLAVE_API int mbusSlave_setPort(MbusSlaveHandle *handle, uint16_t port);
 
-/** The configured local port (502; RTU over TCP 1100). */
+/** The configured local port. Manual: mbusSlave_setPort(3). */
 MBSLAVE_API uint16_t mbusSlave_getPort(MbusSlaveHandle *handle);
 
-/** TCP kinds: closes a connection idle for longer than timeOut ms, 0 never
- *  (the default), at most 3600000. MB_ERR_ILLEGAL_STATE while started,
- *  MB_ERR_ILLEGAL_ARGUMENT above one hour. */
+/** TCP kinds: closes connections idle for longer than timeOut ms (0 never).
+ *  Manual: mbusSlave_setConnectionTimeOut(3). */
 MBSLAVE_API int mbusSlave_setConnectionTimeOut(MbusSlaveHandle *handle, uint32_t timeOut);
 
-/** TCP kinds: the connection time-out in ms. */
+/** TCP kinds: the connection time-out in ms. Manual: mbusSlave_setConnectionTimeOut(3). */
 MBSLAVE_API uint32_t mbusSlave_getConnectionTimeOut(MbusSlaveHandle *handle);
 
-/** TCP kinds: notifications of accepted connections (return 0 to refuse
- *  one), of connections the server closed, and of processed requests. Each
- *  may be null; allowed at any time. */
+/** TCP kinds: notifications of accepted and closed connections and of processed requests.
+ *  Manual: mbusSlave_configureTcpNotifications(3). */
 MBSLAVE_API void mbusSlave_configureTcpNotifications(MbusSlaveHandle *handle,
                                                      MbAcceptCallback acceptCallback,
                                                      MbCloseCallback closeCallback,
                                                      MbRequestCallback requestCallback);
 
-/** IP kinds: notification of processed requests; may be null. */
+/** IP kinds: notification of processed requests. Manual: mbusSlave_configureTcpNotifications(3). */
 MBSLAVE_API void mbusSlave_configureUdpNotifications(MbusSlaveHandle *handle,
                                                      MbRequestCallback requestCallback);
 
