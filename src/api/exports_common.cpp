@@ -8,7 +8,7 @@ using mbslave::SlaveProtocol;
 extern "C" {
 
 MBSLAVE_API void mbusSlave_destroyProtocol(MbusSlaveHandle* handle) {
-    delete mbslave::toHandle(handle);
+    delete mbslave::liveHandle(handle);
 }
 
 MBSLAVE_API int mbusSlave_configureCallbacks(
@@ -22,13 +22,14 @@ MBSLAVE_API int mbusSlave_configureCallbacks(
     MbReadFileRecordCallback readFileRecord, MbWriteFileRecordCallback writeFileRecord,
     MbReportSlaveIdCallback reportSlaveId, MbRunIndicatorStatusCallback runIndicatorStatus,
     MbReadDeviceIdObjectCallback readDeviceIdObject) {
-    if (handle == nullptr) return MB_ERR_ILLEGAL_STATE;
+    mbslave::ProtocolHandle* inner = mbslave::liveHandle(handle);
+    if (inner == nullptr) return MB_ERR_ILLEGAL_STATE;
     const mbslave::Callbacks callbacks{
         readHoldingRegisters, writeHoldingRegisters, readInputRegisters, readCoils,
         writeCoils,           readInputDiscretes,    readRegisters32,    writeRegisters32,
         readExceptionStatus,  signalTimeOut,         readFileRecord,     writeFileRecord,
         reportSlaveId,        runIndicatorStatus,    readDeviceIdObject};
-    return mbslave::configureCallbacks(*mbslave::toHandle(handle), slaveAddress, callbacks);
+    return mbslave::configureCallbacks(*inner, slaveAddress, callbacks);
 }
 
 MBSLAVE_API int mbusSlave_serverLoop(MbusSlaveHandle* handle) {

@@ -18,7 +18,7 @@ MBSLAVE_API int mbusSlave_startupSerialServer(MbusSlaveHandle* handle, const MbW
                                               int parity) {
     SlaveProtocol* protocol = protocolOf(handle);
     if (protocol == nullptr) return MB_ERR_ILLEGAL_STATE;
-    if (auto* serial = dynamic_cast<SerialProtocol*>(protocol)) {
+    if (auto* serial = protocolAs<SerialProtocol>(handle)) {
         return serial->startupSerialServer(portName, baudRate, dataBits, stopBits, parity);
     }
     // Another kind: an IP server starts on every local address and the

@@ -2,24 +2,42 @@
 // callback tables that serve its slave addresses.
 #pragma once
 
+#include <cstdint>
 #include <memory>
-#include <new>
 
 #include "engine/callback_data_table.hpp"
+#include "engine/heap_object.hpp"
 #include "engine/slave_protocol.hpp"
 #include "mbslave.h"
 
 namespace mbslave {
 
-class ProtocolHandle {
+class ProtocolHandle : public HeapObject {
 public:
-    ProtocolHandle() = default;
+    // Marks a live handle. Destruction clears it, so that a handle passed
+    // again after destruction is refused as far as its memory still shows
+    // it, and so is a pointer to memory that never was a handle.
+    static constexpr std::uint32_t kLiveMark = 0x4D42534Cu;
+
+    explicit ProtocolHandle(ProtocolKinds protocolKinds) noexcept : kinds(protocolKinds) {}
     ProtocolHandle(const ProtocolHandle&) = delete;
     ProtocolHandle& operator=(const ProtocolHandle&) = delete;
     // The protocol object goes first, so that nothing can reach a callback
-    // table after it is gone.
-    virtual ~ProtocolHandle() { protocol.reset(); }
+    // table after it is gone. The mark is cleared through a volatile store:
+    // a plain store to an object whose lifetime ends may be left out.
+    ~ProtocolHandle() {
+        protocol.reset();
+        *static_cast<volatile std::uint32_t*>(&liveMark) = 0;
+    }
 
+    bool isLive() const noexcept { return liveMark == kLiveMark; }
+    // Whether the protocol object is of the given class or derived from it.
+    bool isKindOf(ProtocolKinds classKinds) const noexcept {
+        return (kinds & classKinds) == classKinds;
+    }
+
+    std::uint32_t liveMark = kLiveMark;
+    const ProtocolKinds kinds;
     std::unique_ptr<SlaveProtocol> protocol;
     CallbackDataTable callbackTables[kSlaveAddressCount];
 };
@@ -28,9 +46,9 @@ public:
 // memory is exhausted, with nothing left allocated.
 template <typename Protocol>
 ProtocolHandle* createHandle() noexcept {
-    auto* handle = new (std::nothrow) ProtocolHandle;
+    auto* handle = new ProtocolHandle(Protocol::kKinds);
     if (handle == nullptr) return nullptr;
-    handle->protocol.reset(new (std::nothrow) Protocol);
+    handle->protocol.reset(new Protocol);
     if (handle->protocol == nullptr) {
         delete handle;
         return nullptr;
@@ -46,17 +64,28 @@ inline MbusSlaveHandle* toOpaque(ProtocolHandle* handle) noexcept {
     return reinterpret_cast<MbusSlaveHandle*>(handle);
 }
 
-// The protocol object behind an opaque handle; null for a null handle.
+// The handle behind an opaque pointer if it is a live handle; null for a
+// null pointer and for one without the live mark.
+inline ProtocolHandle* liveHandle(MbusSlaveHandle* handle) noexcept {
+    ProtocolHandle* inner = toHandle(handle);
+    return inner != nullptr && inner->isLive() ? inner : nullptr;
+}
+
+// The protocol object behind an opaque handle; null for a handle that is
+// not live.
 inline SlaveProtocol* protocolOf(MbusSlaveHandle* handle) noexcept {
-    return handle == nullptr ? nullptr : toHandle(handle)->protocol.get();
+    ProtocolHandle* inner = liveHandle(handle);
+    return inner == nullptr ? nullptr : inner->protocol.get();
 }
 
 // The protocol object behind an opaque handle if it is of the given family
-// (SerialProtocol, IpProtocol, TcpProtocol, ...); null for a null handle or
-// a handle of another kind, which kind-specific functions refuse.
+// (SerialProtocol, IpProtocol, TcpProtocol, ...); null for a handle that is
+// not live or of another kind, which kind-specific functions refuse.
 template <typename Protocol>
 Protocol* protocolAs(MbusSlaveHandle* handle) noexcept {
-    return dynamic_cast<Protocol*>(protocolOf(handle));
+    ProtocolHandle* inner = liveHandle(handle);
+    if (inner == nullptr || !inner->isKindOf(Protocol::kKinds)) return nullptr;
+    return static_cast<Protocol*>(inner->protocol.get());
 }
 
 // Installs the callbacks for one slave address (0..255) or all (-1).

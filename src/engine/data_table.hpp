@@ -5,11 +5,12 @@
 
 #include <cstdint>
 
+#include "engine/heap_object.hpp"
 #include "mbslave.h"
 
 namespace mbslave {
 
-class DataTable {
+class DataTable : public HeapObject {
 public:
     virtual ~DataTable() = default;
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/data_table.hpp"
+#include "engine/heap_object.hpp"
 #include "engine/timer.hpp"
 #include "mbslave.h"
 #include "platform/clock.hpp"
@@ -25,8 +26,25 @@ constexpr int kMaxBits = 2000;
 // Largest frame processRequest works on and returns: slave address plus PDU.
 constexpr int kMaxFrameLength = 254;
 
-class SlaveProtocol {
+// The kinds a protocol object is, one bit per class of its family (an RTU
+// object is serial and RTU): the C interface tells from them which
+// kind-specific functions apply to a handle. Each protocol class names the
+// bits of its own class and its bases as kKinds.
+using ProtocolKinds = std::uint8_t;
+namespace kind {
+constexpr ProtocolKinds kSerial = 1;
+constexpr ProtocolKinds kRtu = 2;
+constexpr ProtocolKinds kAscii = 4;
+constexpr ProtocolKinds kIp = 8;
+constexpr ProtocolKinds kTcp = 16;
+constexpr ProtocolKinds kRtuOverTcp = 32;
+constexpr ProtocolKinds kUdp = 64;
+}  // namespace kind
+
+class SlaveProtocol : public HeapObject {
 public:
+    static constexpr ProtocolKinds kKinds = 0;
+
     // Source of the millisecond tick; tests replace it to drive time.
     using TickSource = std::uint32_t (*)() noexcept;
 

@@ -18,6 +18,7 @@ constexpr int kMbapFrameCapacity = kMbapHeaderLength + kMaxFrameLength;
 
 class IpProtocol : public SlaveProtocol {
 public:
+    static constexpr ProtocolKinds kKinds = kind::kIp;
     IpProtocol() noexcept = default;
     ~IpProtocol() override;
 

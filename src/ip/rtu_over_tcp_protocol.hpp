@@ -17,6 +17,7 @@ constexpr int kMinRtuOverTcpFrame = 5;
 
 class RtuOverTcpProtocol : public TcpProtocol {
 public:
+    static constexpr ProtocolKinds kKinds = TcpProtocol::kKinds | kind::kRtuOverTcp;
     RtuOverTcpProtocol() noexcept;
 
 protected:

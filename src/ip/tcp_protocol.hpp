@@ -15,6 +15,7 @@ constexpr std::uint32_t kMaxConnectionTimeOut = 3600000;
 
 class TcpProtocol : public IpProtocol {
 public:
+    static constexpr ProtocolKinds kKinds = IpProtocol::kKinds | kind::kTcp;
     TcpProtocol() noexcept;
 
     int serverLoop() override;

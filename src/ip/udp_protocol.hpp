@@ -9,6 +9,7 @@ namespace mbslave {
 
 class UdpProtocol : public IpProtocol {
 public:
+    static constexpr ProtocolKinds kKinds = IpProtocol::kKinds | kind::kUdp;
     UdpProtocol() noexcept;
 
     int serverLoop() override;

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "engine/heap_object.hpp"
+
 namespace mbslave::platform {
 
 enum class DeviceResult {
@@ -35,7 +37,7 @@ struct LineSettings {
     FlowControl flowControl;
 };
 
-class SerialDevice {
+class SerialDevice : public HeapObject {
 public:
     SerialDevice() = default;
     SerialDevice(const SerialDevice&) = delete;

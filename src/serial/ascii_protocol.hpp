@@ -23,6 +23,7 @@ static_assert(kAsciiTextSize == kMaxAsciiDigits);
 
 class AsciiProtocol : public SerialProtocol {
 public:
+    static constexpr ProtocolKinds kKinds = SerialProtocol::kKinds | kind::kAscii;
     AsciiProtocol() noexcept;
 
     int serverLoop() override;

@@ -12,6 +12,7 @@ namespace mbslave {
 
 class RtuProtocol : public SerialProtocol {
 public:
+    static constexpr ProtocolKinds kKinds = SerialProtocol::kKinds | kind::kRtu;
     RtuProtocol() noexcept;
 
     int serverLoop() override;

@@ -20,6 +20,7 @@ constexpr int kMaxBroadcastLength = 255;
 
 class SerialProtocol : public SlaveProtocol {
 public:
+    static constexpr ProtocolKinds kKinds = kind::kSerial;
     SerialProtocol() noexcept = default;
     // Closes the port (the device gets its own settings back).
     ~SerialProtocol() override;
@@ -107,7 +108,7 @@ protected:
     std::uint32_t rs485Delay = 0;
 
 private:
-    std::unique_ptr<char[]> portName_;
+    HeapText portName_;
 };
 
 }  // namespace mbslave

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
+#include <cstdlib>
 
 namespace mbslave {
 namespace {
@@ -34,13 +34,13 @@ char* appendUtf8(char* out, char32_t code) noexcept {
 
 }  // namespace
 
-std::unique_ptr<char[]> toUtf8(const MbWideChar* text) noexcept {
+HeapText toUtf8(const MbWideChar* text) noexcept {
     std::size_t units = 0;
     if (text != nullptr) {
         while (text[units] != 0) ++units;
     }
     // A unit takes at most 3 bytes; a surrogate pair takes 4 for 2 units.
-    std::unique_ptr<char[]> result(new (std::nothrow) char[3 * units + 1]);
+    HeapText result(static_cast<char*>(std::malloc(3 * units + 1)));
     if (result == nullptr) return nullptr;
 
     char* out = result.get();

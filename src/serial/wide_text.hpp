@@ -1,8 +1,7 @@
 // Wide (UTF-16) texts of the C interface turned into 8-bit (UTF-8) ones.
 #pragma once
 
-#include <memory>
-
+#include "engine/heap_object.hpp"
 #include "mbslave.h"
 
 namespace mbslave {
@@ -10,6 +9,6 @@ namespace mbslave {
 // The UTF-8 form of a zero-terminated UTF-16 text, never truncated; an
 // unpaired surrogate becomes U+FFFD. A null text gives an empty one. Null
 // only when memory is exhausted.
-std::unique_ptr<char[]> toUtf8(const MbWideChar* text) noexcept;
+HeapText toUtf8(const MbWideChar* text) noexcept;
 
 }  // namespace mbslave

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "api/protocol_handle.hpp"
 #include "support/fake_clock.hpp"
@@ -44,21 +46,99 @@ int configure(MbusSlaveHandle* handle, int address, MbReadHoldingRegistersCallba
                                         nullptr, nullptr, nullptr, nullptr);
 }
 
-TEST(NullHandle, EveryFunctionReturnsItsNullResult) {
-    EXPECT_EQ(configure(nullptr, 1, readFirstSet), MB_ERR_ILLEGAL_STATE);
-    EXPECT_EQ(mbusSlave_serverLoop(nullptr), MB_ERR_ILLEGAL_STATE);
-    EXPECT_EQ(mbusSlave_isStarted(nullptr), 0);
-    EXPECT_EQ(mbusSlave_getConnectionStatus(nullptr), 0);
-    EXPECT_EQ(mbusSlave_setTimeout(nullptr, 10), MB_ERR_ILLEGAL_STATE);
-    EXPECT_EQ(mbusSlave_getTimeout(nullptr), 0u);
-    EXPECT_EQ(mbusSlave_getSuccessCounter(nullptr), 0u);
-    EXPECT_EQ(mbusSlave_getTotalCounter(nullptr), 0u);
-    mbusSlave_destroyProtocol(nullptr);
-    mbusSlave_shutdownServer(nullptr);
-    mbusSlave_enableExceptionReplies(nullptr);
-    mbusSlave_disableExceptionReplies(nullptr);
-    mbusSlave_resetSuccessCounter(nullptr);
-    mbusSlave_resetTotalCounter(nullptr);
+// Pointers that are not live handles: every function refuses them with its
+// null result and touches nothing (a patterned block would crash a function
+// that followed its pointers; a destroyed handle would be freed twice).
+TEST(NotALiveHandle, EveryFunctionReturnsItsNullResult) {
+    std::vector<std::uint64_t> zeroed(sizeof(ProtocolHandle) / 8 + 1, 0);
+    std::vector<std::uint64_t> patterned(sizeof(ProtocolHandle) / 8 + 1, 0xA5A5A5A5A5A5A5A5u);
+    // Destroyed in place but not freed, so that its memory can still be read.
+    ProtocolHandle* destroyed = toHandle(mbusSlave_createTcpProtocol());
+    ASSERT_NE(destroyed, nullptr);
+    destroyed->~ProtocolHandle();
+    const struct {
+        const char* name;
+        MbusSlaveHandle* handle;
+    } cases[] = {
+        {"null", nullptr},
+        {"zeroed block", reinterpret_cast<MbusSlaveHandle*>(zeroed.data())},
+        {"patterned block", reinterpret_cast<MbusSlaveHandle*>(patterned.data())},
+        {"destroyed handle", toOpaque(destroyed)},
+    };
+    const MbWideChar port[] = {'C', 'O', 'M', '1', 0};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MbusSlaveHandle* handle = c.handle;
+        EXPECT_EQ(configure(handle, 1, readFirstSet), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(configure(handle, -1, readFirstSet), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_serverLoop(handle), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_isStarted(handle), 0);
+        EXPECT_EQ(mbusSlave_getConnectionStatus(handle), 0);
+        EXPECT_EQ(mbusSlave_setTimeout(handle, 10), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_getTimeout(handle), 0u);
+        EXPECT_EQ(mbusSlave_getSuccessCounter(handle), 0u);
+        EXPECT_EQ(mbusSlave_getTotalCounter(handle), 0u);
+        EXPECT_EQ(mbusSlave_startupSerialServer(handle, port, 19200, 8, 1, PARITY_NONE),
+                  MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_enableRs485Mode(handle, 1), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_setFrameTolerance(handle, 1), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_startupIpServer(handle, "127.0.0.1"), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_setPort(handle, 1502), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_getPort(handle), 0);
+        EXPECT_EQ(mbusSlave_setConnectionTimeOut(handle, 10), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(mbusSlave_getConnectionTimeOut(handle), 0u);
+        mbusSlave_configureTcpNotifications(handle, nullptr, nullptr, nullptr);
+        mbusSlave_configureUdpNotifications(handle, nullptr);
+        mbusSlave_shutdownServer(handle);
+        mbusSlave_enableExceptionReplies(handle);
+        mbusSlave_disableExceptionReplies(handle);
+        mbusSlave_resetSuccessCounter(handle);
+        mbusSlave_resetTotalCounter(handle);
+        mbusSlave_destroyProtocol(handle);
+    }
+    EXPECT_TRUE(std::all_of(zeroed.begin(), zeroed.end(), [](auto word) { return word == 0; }));
+    EXPECT_TRUE(std::all_of(patterned.begin(), patterned.end(),
+                            [](auto word) { return word == 0xA5A5A5A5A5A5A5A5u; }));
+    ProtocolHandle::operator delete(destroyed);
+}
+
+// The kind-specific functions serve the kinds they are made for; a handle
+// of another kind gets the refusal, before any range check, and keeps its
+// settings.
+TEST(KindSpecificFunctions, ServeTheirKindsOnly) {
+    const struct {
+        const char* name;
+        MbusSlaveHandle* (*create)();
+        bool serial, rtu, ip, tcpFamily;
+    } kinds[] = {
+        {"rtu", mbusSlave_createRtuProtocol, true, true, false, false},
+        {"ascii", mbusSlave_createAsciiProtocol, true, false, false, false},
+        {"tcp", mbusSlave_createTcpProtocol, false, false, true, true},
+        {"rtu over tcp", mbusSlave_createRtuOverTcpProtocol, false, false, true, true},
+        {"udp", mbusSlave_createUdpProtocol, false, false, true, false},
+    };
+    auto served = [](bool kindServed) { return kindServed ? MB_OK : MB_ERR_ILLEGAL_STATE; };
+    auto refusedOrRange = [](bool kindServed) {
+        return kindServed ? MB_ERR_ILLEGAL_ARGUMENT : MB_ERR_ILLEGAL_STATE;
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        HandlePtr handle(kind.create());
+        ASSERT_NE(handle, nullptr);
+        MbusSlaveHandle* h = handle.get();
+        EXPECT_EQ(mbusSlave_enableRs485Mode(h, 5), served(kind.serial));
+        EXPECT_EQ(mbusSlave_enableRs485Mode(h, 100001), refusedOrRange(kind.serial));
+        EXPECT_EQ(mbusSlave_setFrameTolerance(h, 5), served(kind.rtu));
+        EXPECT_EQ(mbusSlave_setFrameTolerance(h, 1000000), refusedOrRange(kind.rtu));
+        EXPECT_EQ(mbusSlave_setPort(h, 1502), served(kind.ip));
+        EXPECT_EQ(mbusSlave_getPort(h), kind.ip ? 1502 : 0);
+        EXPECT_EQ(mbusSlave_setConnectionTimeOut(h, 7000), served(kind.tcpFamily));
+        EXPECT_EQ(mbusSlave_getConnectionTimeOut(h), kind.tcpFamily ? 7000u : 0u);
+        if (!kind.ip) {
+            EXPECT_EQ(mbusSlave_startupIpServer(h, "127.0.0.1"), MB_ERR_ILLEGAL_STATE);
+            EXPECT_EQ(mbusSlave_isStarted(h), 0);
+        }
+    }
 }
 
 TEST(Handle, FreshHandleDefaults) {
