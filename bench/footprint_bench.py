@@ -1,0 +1,126 @@
+"""Footprint benchmark: what a C host pays for mbslave, next to libmodbus and a
+raw socket responder (bench/raw_tcp_responder.c) in the same run.
+
+Prints the stripped size of the shared libraries, their size(1) text/data/bss
+and run-time dependencies; the idle RSS of each C Modbus/TCP server (started,
+listening, no master) and its RSS after load (current and peak); and the
+request throughput of the TCP benchmark (bench/tcp_bench.py) at 1 and 32
+masters for the three servers.
+
+Usage: /usr/bin/python3 bench/footprint_bench.py --build-dir build-bench [--seconds 3]
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tcp_bench import free_port, measure, run_server  # noqa: E402
+
+CONNECTIONS = (1, 32)
+SERVERS = {
+    "mbslave": "mbslave_tcp_server",
+    "libmodbus": "libmodbus_tcp_server",
+    "raw responder": "raw_tcp_responder",
+}
+
+
+def libmodbus_path():
+    libdir = subprocess.run(["pkg-config", "--variable=libdir", "libmodbus"], check=True,
+                            capture_output=True, text=True).stdout.strip()
+    return os.path.realpath(os.path.join(libdir, "libmodbus.so"))
+
+
+def library_figures(path, workdir):
+    """Stripped size, size(1) text/data/bss and NEEDED entries of a shared library."""
+    stripped = os.path.join(workdir, os.path.basename(path))
+    shutil.copyfile(path, stripped)
+    subprocess.run(["strip", "--strip-all", stripped], check=True)
+    sizes = subprocess.run(["size", stripped], check=True, capture_output=True,
+                           text=True).stdout.splitlines()[1].split()
+    dynamic = subprocess.run(["readelf", "-d", path], check=True, capture_output=True,
+                             text=True).stdout
+    needed = [line.split("[")[1].rstrip("]") for line in dynamic.splitlines() if "(NEEDED)" in line]
+    return {"stripped": os.path.getsize(stripped), "text": int(sizes[0]), "data": int(sizes[1]),
+            "bss": int(sizes[2]), "needed": needed}
+
+
+def memory_kib(pid):
+    """VmRSS and VmHWM (peak) of a process, in KiB."""
+    values = {}
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            key, _, rest = line.partition(":")
+            if key in ("VmRSS", "VmHWM"):
+                values[key] = int(rest.split()[0])
+    return values["VmRSS"], values["VmHWM"]
+
+
+def run_one_server(program, generator, args):
+    """Idle RSS, loaded RSS and throughput of one server."""
+    port = free_port()
+    server = run_server(program, port, args.server_core)
+    try:
+        time.sleep(0.5)
+        idle, _ = memory_kib(server.pid)
+        results = {c: measure(generator, port, c, args.seconds, args.client_core, server.pid)
+                   for c in CONNECTIONS}
+        loaded, peak = memory_kib(server.pid)
+    finally:
+        server.terminate()
+        server.wait()
+    return {"idle": idle, "loaded": loaded, "peak": peak, "load": results}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build-dir", default="build-bench")
+    parser.add_argument("--seconds", type=float, default=3.0)
+    parser.add_argument("--server-core", type=int, default=0)
+    parser.add_argument("--client-core", type=int, default=1)
+    args = parser.parse_args()
+    bench_dir = os.path.join(args.build_dir, "bench")
+    generator = os.path.join(bench_dir, "load_generator")
+
+    libraries = {"libmbslave.so": os.path.realpath(os.path.join(args.build_dir, "libmbslave.so")),
+                 "libmodbus.so": libmodbus_path()}
+    with tempfile.TemporaryDirectory() as workdir:
+        library = {name: library_figures(path, workdir) for name, path in libraries.items()}
+    servers = {name: run_one_server(os.path.join(bench_dir, program), generator, args)
+               for name, program in SERVERS.items()}
+
+    print("Shared libraries (stripped copies)")
+    print("| library | stripped bytes | text | data | bss | NEEDED |")
+    print("|---|---|---|---|---|---|")
+    for name, f in library.items():
+        print(f"| {name} | {f['stripped']} | {f['text']} | {f['data']} | {f['bss']} "
+              f"| {' '.join(f['needed'])} |")
+    print()
+    print(f"C Modbus/TCP servers: RSS idle (listening, no master) and after the load runs "
+          f"({args.seconds:g} s at each of {', '.join(map(str, CONNECTIONS))} masters)")
+    print("| server | idle RSS KiB | loaded RSS KiB | peak RSS KiB |")
+    print("|---|---|---|---|")
+    for name, s in servers.items():
+        print(f"| {name} | {s['idle']} | {s['loaded']} | {s['peak']} |")
+    print()
+    print(f"Modbus/TCP FC3 x10 ping-pong, server on core {args.server_core}, "
+          f"load generator on core {args.client_core}")
+    print("| masters | server | requests/s | p50 us | p99 us | server CPU us/request |")
+    print("|---|---|---|---|---|---|")
+    for connections in CONNECTIONS:
+        for name, s in servers.items():
+            r = s["load"][connections]
+            print(f"| {connections} | {name} | {r['rps']:.0f} | {r['p50']:.1f} | {r['p99']:.1f} "
+                  f"| {r['cpu_us']:.2f} |")
+        m = servers["mbslave"]["load"][connections]
+        lm = servers["libmodbus"]["load"][connections]
+        print(f"| {connections} | ratio mbslave/libmodbus | {m['rps'] / lm['rps']:.2f} "
+              f"| {m['p50'] / lm['p50']:.2f} | {m['p99'] / lm['p99']:.2f} "
+              f"| {m['cpu_us'] / lm['cpu_us']:.2f} |")
+
+
+if __name__ == "__main__":
+    main()
