@@ -66,8 +66,11 @@ def run_one_server(program, generator, args):
     try:
         time.sleep(0.5)
         idle, _ = memory_kib(server.pid)
-        results = {c: measure(generator, port, c, args.seconds, args.client_core, server.pid)
-                   for c in CONNECTIONS}
+        try:
+            results = {c: measure(generator, port, c, args.seconds, args.client_core, server.pid)
+                       for c in CONNECTIONS}
+        except subprocess.CalledProcessError as failure:
+            sys.exit(f"{program}: load generator failed: {failure.stdout} {failure.stderr}")
         loaded, peak = memory_kib(server.pid)
     finally:
         server.terminate()
