@@ -9,7 +9,6 @@ masters for the three servers.
 
 Usage: /usr/bin/python3 bench/footprint_bench.py --build-dir build-bench [--seconds 3]
 """
-import argparse
 import os
 import shutil
 import subprocess
@@ -18,7 +17,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tcp_bench import free_port, measure, run_server  # noqa: E402
+from tcp_bench import free_port, measure, parse_arguments, run_server  # noqa: E402
 
 CONNECTIONS = (1, 32)
 SERVERS = {
@@ -79,12 +78,7 @@ def run_one_server(program, generator, args):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--build-dir", default="build-bench")
-    parser.add_argument("--seconds", type=float, default=3.0)
-    parser.add_argument("--server-core", type=int, default=0)
-    parser.add_argument("--client-core", type=int, default=1)
-    args = parser.parse_args()
+    args = parse_arguments()
     bench_dir = os.path.join(args.build_dir, "bench")
     generator = os.path.join(bench_dir, "load_generator")
 
