@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "mbslave.h"
+#include "support/handle_ptr.hpp"
 #include "unit/serial/pty_pair.hpp"
 
 namespace mbslave::test {
@@ -66,11 +67,6 @@ void configurePtyAddress(MbusSlaveHandle* handle) {
                                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                  nullptr, nullptr);
 }
-
-struct HandleDeleter {
-    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
-};
-using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
 
 // Addresses 1, 17, 254 and 255 are served; the protocol time-out is 100 ms
 // so that idle passes return soon.

@@ -6,6 +6,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "support/fake_clock.hpp"
+#include "support/handle_ptr.hpp"
 #include "support/test_protocol.hpp"
 
 extern "C" int mbslaveCHeaderConfigure(MbusSlaveHandle* handle, int slaveAddress);
@@ -20,10 +21,7 @@ TestProtocol& protocolOfHandle(MbusSlaveHandle* handle) {
     return static_cast<TestProtocol&>(*toHandle(handle)->protocol);
 }
 
-struct HandleDeleter {
-    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
-};
-using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
+using test::HandlePtr;
 
 HandlePtr makeHandle() { return HandlePtr(toOpaque(createHandle<TestProtocol>())); }
 

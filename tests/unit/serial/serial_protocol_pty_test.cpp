@@ -23,10 +23,7 @@ using test::openDescriptorCount;
 using test::PtyPair;
 using test::TestSerialProtocol;
 
-struct HandleDeleter {
-    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
-};
-using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
+using test::HandlePtr;
 
 int readOne(int, std::uint16_t regArr[], int, const RequestInfo*) {
     regArr[0] = 1;

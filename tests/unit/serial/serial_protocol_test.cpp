@@ -11,6 +11,7 @@
 #include "api/protocol_handle.hpp"
 #include "engine/callback_data_table.hpp"
 #include "support/fake_serial_device.hpp"
+#include "support/handle_ptr.hpp"
 #include "support/test_protocol.hpp"
 #include "test_serial_protocol.hpp"
 
@@ -302,10 +303,7 @@ TEST(SerialProtocolLifecycle, ServerLoopReadsAndRepliesThroughThePort) {
 }
 
 // Exported functions on handles of each kind.
-struct HandleDeleter {
-    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
-};
-using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
+using test::HandlePtr;
 
 // A protocol of another kind whose argument-less start-up can be seen.
 class StartableProtocol : public test::TestProtocol {
