@@ -55,7 +55,7 @@ TEST(SimOptions, DefaultsPerTransport) {
 TEST(SimOptions, EveryOptionReachesTheResultBeforeOrAfterTheSubcommand) {
     auto outcome = parse({"--units", "all", "tcp", "--host", "0.0.0.0", "--port", "1502", "--timeout", "0",
                           "--conn-timeout", "3600000", "--no-exceptions", "--map", "m.json", "--quiet",
-                          "--duration", "2.5"});
+                          "--duration", "2.5", "--web", "0.0.0.0:8080"});
     ASSERT_TRUE(outcome.options) << outcome.err;
     const SimOptions& o = *outcome.options;
     EXPECT_EQ(formatRanges(o.units), "0-255");
@@ -67,6 +67,8 @@ TEST(SimOptions, EveryOptionReachesTheResultBeforeOrAfterTheSubcommand) {
     EXPECT_EQ(o.mapFile, "m.json");
     EXPECT_TRUE(o.quiet);
     EXPECT_DOUBLE_EQ(o.durationS, 2.5);
+    EXPECT_EQ(o.webHost, "0.0.0.0");
+    EXPECT_EQ(o.webPort, 8080);
 
     outcome = parse({"rtu", "--device", "COM3", "--baud", "9600", "--parity", "NONE", "--stopbits", "2",
                      "--rs485", "5", "--tolerance", "20", "--units", "all"});
@@ -78,8 +80,12 @@ TEST(SimOptions, EveryOptionReachesTheResultBeforeOrAfterTheSubcommand) {
     EXPECT_EQ(outcome.options->frameToleranceMs, std::optional<std::uint32_t>(20));
     EXPECT_EQ(formatRanges(outcome.options->units), "1-255");
 
-    outcome = parse({"ascii", "--device", "COM3", "--parity", "odd", "--databits", "8"});
+    EXPECT_EQ(outcome.options->webPort, 0);  // no web page unless asked for
+
+    outcome = parse({"ascii", "--device", "COM3", "--parity", "odd", "--databits", "8", "--web", "8081"});
     ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->webHost, "127.0.0.1");  // loopback unless told otherwise
+    EXPECT_EQ(outcome.options->webPort, 8081);
     EXPECT_EQ(outcome.options->parity, 1);
     EXPECT_EQ(outcome.options->dataBits, 8);
 }
@@ -111,6 +117,11 @@ TEST(SimOptions, BadArgumentsAreUsageErrorsWithAHint) {
         {{"tcp", "--device", "COM1"}, "--device"},
         {{"tcp", "--duration", "-1"}, "--duration"},
         {{"tcp", "udp"}, "udp"},
+        {{"tcp", "--web", "0"}, "--web: '0' is not [HOST:]PORT"},
+        {{"tcp", "--web", "65536"}, "--web"},
+        {{"tcp", "--web", ":8080"}, "--web"},
+        {{"tcp", "--web", "localhost:"}, "--web"},
+        {{"tcp", "--web", "localhost:80x"}, "--web"},
     };
     for (const auto& c : cases) {
         std::string joined;

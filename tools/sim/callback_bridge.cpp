@@ -19,48 +19,53 @@ std::uint64_t uptime() { return context->uptimeMs ? context->uptimeMs() : 0; }
 
 // Runs one data access on the unit and records it for the request's log line.
 template <typename Access>
-int serve(int unit, const RequestInfo* info, const std::string& what, Access access, int exceptionCode = 2) {
+int serve(int unit, const RequestInfo* info, const char* function, const std::string& range, Access access,
+          int exceptionCode = 2) {
     UnitModel* model = unitModel(unit);
-    const bool ok = model != nullptr && access(*model);
+    bool ok = false;
+    if (model != nullptr) {
+        const std::lock_guard<std::mutex> guard(context->lock);
+        ok = access(*model);
+    }
     if (context != nullptr && context->trace != nullptr && info != nullptr) {
-        context->trace->access(*info, unit, what, ok, exceptionCode);
+        context->trace->access(*info, unit, function, range, ok, exceptionCode);
     }
     return ok ? 1 : 0;
 }
 
-std::string fileRange(const char* what, int file, int record, int count) {
-    return std::string(what) + " " + std::to_string(file) + " " + describeRange("records", record + 1, count);
+std::string fileRange(int file, int record, int count) {
+    return std::to_string(file) + " records " + describeRange(record + 1, count);
 }
 
 template <int Unit>
 struct UnitEntry {
     static int readHolding(int startRef, std::uint16_t regs[], int count, const RequestInfo* info) {
-        return serve(Unit, info, describeRange("read holding registers", startRef, count),
+        return serve(Unit, info, "read holding registers", describeRange(startRef, count),
                      [&](UnitModel& m) { return m.readHolding(startRef, regs, count); });
     }
     static int writeHolding(int startRef, const std::uint16_t regs[], int count, const RequestInfo* info) {
-        return serve(Unit, info, describeRange("write holding registers", startRef, count),
+        return serve(Unit, info, "write holding registers", describeRange(startRef, count),
                      [&](UnitModel& m) { return m.writeHolding(startRef, regs, count); });
     }
     static int readInput(int startRef, std::uint16_t regs[], int count, const RequestInfo* info) {
-        return serve(Unit, info, describeRange("read input registers", startRef, count),
+        return serve(Unit, info, "read input registers", describeRange(startRef, count),
                      [&](UnitModel& m) { return m.readInput(startRef, regs, count, uptime()); });
     }
     static int readCoils(int startRef, char bits[], int count, const RequestInfo* info) {
-        return serve(Unit, info, describeRange("read coils", startRef, count),
+        return serve(Unit, info, "read coils", describeRange(startRef, count),
                      [&](UnitModel& m) { return m.readCoils(startRef, bits, count); });
     }
     static int writeCoils(int startRef, const char bits[], int count, const RequestInfo* info) {
-        return serve(Unit, info, describeRange("write coils", startRef, count),
+        return serve(Unit, info, "write coils", describeRange(startRef, count),
                      [&](UnitModel& m) { return m.writeCoils(startRef, bits, count); });
     }
     static int readDiscretes(int startRef, char bits[], int count, const RequestInfo* info) {
-        return serve(Unit, info, describeRange("read discrete inputs", startRef, count),
+        return serve(Unit, info, "read discrete inputs", describeRange(startRef, count),
                      [&](UnitModel& m) { return m.readDiscretes(startRef, bits, count, uptime()); });
     }
     static int readExceptionStatus(const RequestInfo* info) {
         int status = 0;
-        serve(Unit, info, "read exception status", [&](UnitModel& m) {
+        serve(Unit, info, "read exception status", "", [&](UnitModel& m) {
             status = m.exceptionStatus;
             return true;
         });
@@ -69,25 +74,28 @@ struct UnitEntry {
     static void signalTimeOut() {
         if (context == nullptr || !context->polledSinceNotice[Unit]) return;
         context->polledSinceNotice[Unit] = false;
-        ++context->timeOutNotices;
+        {
+            const std::lock_guard<std::mutex> guard(context->lock);
+            ++context->timeOutNotices;
+        }
         if (context->log != nullptr) {
             context->log->traffic("unit " + std::to_string(Unit) + ": master time-out, no request for " +
                                   std::to_string(context->timeOutMs) + " ms");
         }
     }
     static int readFile(int refType, int file, int record, std::uint16_t regs[], int count, const RequestInfo* info) {
-        return serve(Unit, info, fileRange("read file", file, record, count),
+        return serve(Unit, info, "read file", fileRange(file, record, count),
                      [&](UnitModel& m) { return m.readFile(refType, file, record, regs, count); });
     }
     static int writeFile(int refType, int file, int record, const std::uint16_t regs[], int count,
                          const RequestInfo* info) {
-        return serve(Unit, info, fileRange("write file", file, record, count),
+        return serve(Unit, info, "write file", fileRange(file, record, count),
                      [&](UnitModel& m) { return m.writeFile(refType, file, record, regs, count); });
     }
     static int reportSlaveId(char buffer[], int capacity, const RequestInfo* info) {
         int length = 0;
         serve(
-            Unit, info, "report slave id",
+            Unit, info, "report slave id", "",
             [&](UnitModel& m) {
                 length = m.reportSlaveId(buffer, capacity);
                 return length > 0;
@@ -132,21 +140,37 @@ const UnitCallbacks& callbacksFor(int unit) { return kCallbackTable[static_cast<
 
 int onConnectionAccepted(const char* address) {
     if (context != nullptr) {
-        ++context->connectionsOpened;
+        {
+            const std::lock_guard<std::mutex> guard(context->lock);
+            ++context->connectionsOpened;
+            ++context->connectionsOpen;
+        }
         if (context->log != nullptr) context->log->traffic(std::string(address) + ": connection opened");
     }
     return 1;
 }
 
 void onConnectionClosed(const char* address) {
-    if (context != nullptr && context->log != nullptr) {
-        context->log->traffic(std::string(address) + ": connection closed");
+    if (context == nullptr) return;
+    {
+        const std::lock_guard<std::mutex> guard(context->lock);
+        if (context->connectionsOpen > 0) --context->connectionsOpen;
     }
+    if (context->log != nullptr) context->log->traffic(std::string(address) + ": connection closed");
+}
+
+std::string finishRequest(const std::string& peer) {
+    if (context == nullptr || context->trace == nullptr) return {};
+    TrafficRecord record;
+    const std::lock_guard<std::mutex> guard(context->lock);
+    std::string line = context->trace->finish(peer, &record);
+    if (context->traffic != nullptr) context->traffic->push(record);
+    return line;
 }
 
 void onRequestServed(const char* address) {
     if (context == nullptr || context->trace == nullptr) return;
-    const std::string line = context->trace->finish(address);
+    const std::string line = finishRequest(address);
     if (context->log != nullptr) context->log->traffic(line);
 }
 

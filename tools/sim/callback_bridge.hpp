@@ -9,11 +9,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <string>
 
 #include "device_model.hpp"
 #include "event_log.hpp"
 #include "mbslave.h"
 #include "request_trace.hpp"
+#include "traffic_ring.hpp"
 
 namespace sim {
 
@@ -42,10 +45,21 @@ struct BridgeContext {
     std::function<std::uint64_t()> uptimeMs;  // drives the demo device's live values
     std::uint32_t timeOutMs = 0;              // for the time-out notice text
 
+    // The web page runs on a thread of its own: it reads and changes the
+    // four tables of the model, the request log, the per-unit request counts
+    // and the counters below only while holding this lock, and the callbacks
+    // and the server loop hold it while they touch the same.
+    std::mutex lock;
+    TrafficRing* traffic = nullptr;  // the web page's request log (null: no page)
+
     // Filled in by the callbacks.
     std::array<bool, 256> polledSinceNotice{};  // a master polled the unit since its last time-out notice
     std::uint32_t timeOutNotices = 0;
     std::uint32_t connectionsOpened = 0;
+    std::uint32_t connectionsOpen = 0;
+    // The handle's counters, copied by the server loop after every pass.
+    std::uint32_t received = 0;
+    std::uint32_t served = 0;
 };
 
 // Attaches the context the callbacks work on (null detaches).
@@ -58,5 +72,9 @@ const UnitCallbacks& callbacksFor(int unit);
 int onConnectionAccepted(const char* address);
 void onConnectionClosed(const char* address);
 void onRequestServed(const char* address);
+
+// Finishes the request the trace collected: its log line, also recorded in
+// the web page's request log (peer names the master when no access did).
+std::string finishRequest(const std::string& peer);
 
 }  // namespace sim

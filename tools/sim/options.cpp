@@ -1,5 +1,6 @@
 #include "options.hpp"
 
+#include <charconv>
 #include <map>
 #include <sstream>
 
@@ -70,6 +71,7 @@ struct CommonArguments {
     std::string mapFile;
     bool quiet = false;
     double durationS = 0;
+    std::string web;
 };
 
 struct IpArguments {
@@ -119,6 +121,22 @@ void addSerialOptions(CLI::App& command, SerialArguments& serial, Transport tran
     }
 }
 
+// "8080" or "HOST:8080" (HOST an IPv4 address or a name).
+bool parseWebEndpoint(const std::string& text, std::string& host, std::uint16_t& port) {
+    const auto colon = text.rfind(':');
+    const std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (colon != std::string::npos) {
+        if (colon == 0) return false;
+        host = text.substr(0, colon);
+    }
+    unsigned value = 0;
+    const auto* end = portText.data() + portText.size();
+    const auto [last, error] = std::from_chars(portText.data(), end, value);
+    if (portText.empty() || error != std::errc{} || last != end || value < 1 || value > 65535) return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
 std::string usageError(const std::string& message) {
     return "mbslave-sim: error: " + message + "\nRun 'mbslave-sim --help' for the options and examples.\n";
 }
@@ -162,6 +180,9 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
     app.add_flag("--quiet", common.quiet, "no line per request, connection or time-out");
     app.add_option("--duration", common.durationS, "stop after S seconds (default: until Ctrl-C)")
         ->check(CLI::Range(0.0, 31536000.0));
+    app.add_option("--web", common.web,
+                   "serve a web page with live tables, request log and edits on [HOST:]PORT "
+                   "(HOST default 127.0.0.1; anyone who reaches it can change every value)");
 
     for (Transport transport : available) {
         const TransportInfo& info = infoOf(transport);
@@ -229,6 +250,9 @@ ParseOutcome finishOptions(ParsedArguments& parsed) {
     options.mapFile = common.mapFile;
     options.quiet = common.quiet;
     options.durationS = common.durationS;
+    if (!common.web.empty() && !parseWebEndpoint(common.web, options.webHost, options.webPort)) {
+        return usageFailure("--web: '" + common.web + "' is not [HOST:]PORT with a PORT of 1..65535");
+    }
     ParseOutcome outcome;
     outcome.options = options;
     return outcome;

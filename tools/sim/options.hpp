@@ -40,6 +40,9 @@ struct SimOptions {
     std::string mapFile;
     bool quiet = false;
     double durationS = 0;  // 0: until Ctrl-C or SIGTERM
+    // the web page (--web [HOST:]PORT)
+    std::string webHost = "127.0.0.1";
+    std::uint16_t webPort = 0;  // 0: no web page
 };
 
 // Exit codes of the program.

@@ -1,12 +1,25 @@
 #include "request_trace.hpp"
 
+#include <chrono>
+
 #include "unit_set.hpp"
 
 namespace sim {
 
-std::string describeRange(const char* what, int startRef, int count) {
+const char* resultName(TrafficResult result) {
+    switch (result) {
+        case TrafficResult::Ok: return "ok";
+        case TrafficResult::Refused: return "refused";
+        case TrafficResult::NoReply: return "no reply";
+        case TrafficResult::Broadcast: return "broadcast";
+        case TrafficResult::Answered: return "answered";
+    }
+    return "";
+}
+
+std::string describeRange(int startRef, int count) {
     const long first = static_cast<long>(startRef) - 1;
-    std::string text = std::string(what) + " " + std::to_string(first);
+    std::string text = std::to_string(first);
     if (count > 1) text += "-" + std::to_string(first + count - 1);
     return text;
 }
@@ -20,10 +33,17 @@ void RequestTrace::begin(const RequestInfo& info, int unit) {
     units_.set(static_cast<std::size_t>(unit & 0xFF));
 }
 
-void RequestTrace::access(const RequestInfo& info, int unit, const std::string& what, bool ok, int exceptionCode) {
+void RequestTrace::access(const RequestInfo& info, int unit, std::string_view function, std::string_view range,
+                          bool ok, int exceptionCode) {
     begin(info, unit);
+    std::string what(function);
+    if (!range.empty()) what.append(" ").append(range);
     // A broadcast repeats the same access on every unit: list it once.
-    if (accesses_.empty() || accesses_.back() != what) accesses_.push_back(what);
+    if (accesses_.empty() || accesses_.back() != what) {
+        accesses_.push_back(what);
+        appendText(record_.function, function);
+        if (!range.empty()) appendText(record_.range, range);
+    }
     if (!ok && !refused_) {
         refused_ = true;
         exceptionCode_ = exceptionCode;
@@ -36,13 +56,29 @@ void RequestTrace::deviceIdObject(const RequestInfo& info, int unit, int objectI
     if (found) deviceIdFound_.set(static_cast<std::size_t>(objectId & 0xFF));
 }
 
-std::string RequestTrace::finish(const std::string& peer) {
-    if (!started_) return peer + ": request answered without data access (diagnostics, or an exception "
-                                 "response for an unsupported or malformed request)";
+std::string RequestTrace::finish(const std::string& peer, TrafficRecord* record) {
+    if (record != nullptr) {
+        *record = TrafficRecord{};
+        record->timeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+    }
+    if (!started_) {
+        if (record != nullptr) {
+            copyText(record->master, peer);
+            copyText(record->function, "no data access");
+            record->result = TrafficResult::Answered;
+        }
+        return peer + ": request answered without data access (diagnostics, or an exception "
+                      "response for an unsupported or malformed request)";
+    }
     if (deviceIdRequest_) {
         std::string what = "read device identification";
+        appendText(record_.function, what);
         if (deviceIdFound_.any()) {
-            what += " objects " + formatRanges(deviceIdFound_);
+            const std::string objects = "objects " + formatRanges(deviceIdFound_);
+            appendText(record_.range, objects);
+            what += " " + objects;
         } else {
             refused_ = true;
             exceptionCode_ = 2;
@@ -66,11 +102,25 @@ std::string RequestTrace::finish(const std::string& peer) {
         line += ": refused, exception " + std::to_string(exceptionCode_);
     }
     ++perUnit_[static_cast<std::size_t>(requestUnit_ & 0xFF)];
+    if (record != nullptr) {
+        copyText(record->master, peer_.empty() ? peer : peer_);
+        record->unit = requestUnit_;
+        copyText(record->function, record_.function);
+        copyText(record->range, record_.range);
+        if (broadcast) {
+            copyText(record->units, formatRanges(units_));
+            record->result = TrafficResult::Broadcast;
+        } else if (refused_) {
+            record->result = exceptionsDisabled_ ? TrafficResult::NoReply : TrafficResult::Refused;
+            record->exceptionCode = exceptionsDisabled_ ? 0 : exceptionCode_;
+        }
+    }
 
     started_ = false;
     peer_.clear();
     units_.reset();
     accesses_.clear();
+    record_ = TrafficRecord{};
     refused_ = false;
     exceptionCode_ = 0;
     deviceIdRequest_ = false;

@@ -13,9 +13,11 @@
 #include <bitset>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mbslave.h"
+#include "traffic_ring.hpp"
 
 namespace sim {
 
@@ -23,9 +25,10 @@ class RequestTrace {
 public:
     explicit RequestTrace(bool exceptionRepliesDisabled) : exceptionsDisabled_(exceptionRepliesDisabled) {}
 
-    // A data access on the given unit's data; exceptionCode is what the
-    // master gets if the access was refused.
-    void access(const RequestInfo& info, int unit, const std::string& what, bool ok, int exceptionCode = 2);
+    // A data access on the given unit's data ("read coils", "0-7");
+    // exceptionCode is what the master gets if the access was refused.
+    void access(const RequestInfo& info, int unit, std::string_view function, std::string_view range, bool ok,
+                int exceptionCode = 2);
     // One fetched device identification object (found or not).
     void deviceIdObject(const RequestInfo& info, int unit, int objectId, bool found);
 
@@ -33,8 +36,9 @@ public:
 
     // The line for the finished request (peer names the master when no
     // access recorded it); resets for the next request. A request served
-    // without any data access gets a line of its own.
-    std::string finish(const std::string& peer);
+    // without any data access gets a line of its own. With a record, also
+    // fills it with the same facts, field by field (no sequence number).
+    std::string finish(const std::string& peer, TrafficRecord* record = nullptr);
 
     // Requests finished per slave address (index 0 on a serial line: broadcasts).
     const std::array<std::uint32_t, 256>& finishedPerUnit() const { return perUnit_; }
@@ -48,6 +52,7 @@ private:
     int requestUnit_ = 0;
     std::bitset<256> units_;
     std::vector<std::string> accesses_;
+    TrafficRecord record_;  // functions and ranges of the accesses so far
     bool refused_ = false;
     int exceptionCode_ = 0;
     bool deviceIdRequest_ = false;
@@ -55,7 +60,7 @@ private:
     std::array<std::uint32_t, 256> perUnit_{};
 };
 
-// "read holding registers 0-9" for the given 1-based start reference and count.
-std::string describeRange(const char* what, int startRef, int count);
+// "0-9" (or "0" for one) for the given 1-based start reference and count.
+std::string describeRange(int startRef, int count);
 
 }  // namespace sim

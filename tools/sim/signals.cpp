@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstring>
 
+#include <pthread.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -44,6 +45,15 @@ void scheduleStop(double seconds) {
     timer.it_value.tv_usec = static_cast<suseconds_t>(micros % 1000000);
     if (timer.it_value.tv_sec == 0 && timer.it_value.tv_usec == 0) timer.it_value.tv_usec = 1;
     setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void blockStopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
 bool stopRequested() { return stopSignal != 0; }

@@ -9,6 +9,10 @@ void installStopHandlers();
 // Requests a stop after the given number of seconds (> 0).
 void scheduleStop(double seconds);
 
+// Keeps the stop signals away from the calling thread and the threads it
+// starts, so that they reach the thread whose wait they must interrupt.
+void blockStopSignals();
+
 bool stopRequested();
 // "SIGINT", "SIGTERM" or "--duration": what asked for the stop.
 const char* stopReason();

@@ -10,6 +10,7 @@
 #include "serial_hardware.hpp"
 #include "signals.hpp"
 #include "transport.hpp"
+#include "web_server.hpp"
 
 namespace sim {
 
@@ -77,8 +78,17 @@ void reportUnserved(MbusSlaveHandle* handle, EventLog& log, const SimOptions& op
 void finishSerialPass(MbusSlaveHandle* handle, RequestTrace& trace, EventLog& log, const SimOptions& options,
                       std::uint32_t& servedBefore) {
     const std::uint32_t served = mbusSlave_getSuccessCounter(handle);
-    if (trace.pending() || served != servedBefore) log.traffic(trace.finish(options.device));
+    if (trace.pending() || served != servedBefore) log.traffic(finishRequest(options.device));
     servedBefore = served;
+}
+
+// The counters the web page shows, which only this thread may read from the handle.
+void publishCounters(MbusSlaveHandle* handle, BridgeContext& context) {
+    const std::uint32_t received = mbusSlave_getTotalCounter(handle);
+    const std::uint32_t served = mbusSlave_getSuccessCounter(handle);
+    const std::lock_guard<std::mutex> guard(context.lock);
+    context.received = received;
+    context.served = served;
 }
 
 }  // namespace
@@ -124,11 +134,39 @@ int runSimulator(const SimOptions& requested, const std::string& version) {
         return kExitRunTime;
     }
 
+    // The web page comes up once the Modbus server runs, on the same data.
+    std::unique_ptr<TrafficRing> traffic;
+    std::unique_ptr<WebApi> webApi;
+    std::unique_ptr<WebServer> webServer;
+    if (options.webPort != 0) {
+        traffic = std::make_unique<TrafficRing>();
+        webApi = std::make_unique<WebApi>(context, transportTitle(options.transport) + " server on " + endpointText(options),
+                                          options.transport == Transport::Tcp ||
+                                              options.transport == Transport::RtuOverTcp);
+        {
+            const std::lock_guard<std::mutex> guard(context.lock);
+            context.traffic = traffic.get();
+        }
+        webServer = startWebServer(*webApi, options.webHost, options.webPort, error);
+        if (!webServer) {
+            printError(error);
+            mbusSlave_destroyProtocol(handle);
+            attachBridge(nullptr);
+            return kExitRunTime;
+        }
+    }
+
     log.notice("mbslave-sim " + version + ": " + transportTitle(options.transport) + " server on " +
                endpointText(options) + (lineTiming.empty() ? "" : ", " + lineTiming) + ", units " +
                formatRanges(options.units) + ", " +
                (options.mapFile.empty() ? std::string("demo device") : "map " + options.mapFile) +
                (options.durationS > 0 ? "; stops after " + seconds(options.durationS) : "; Ctrl-C stops"));
+    if (webServer) {
+        log.notice("web page on http://" + options.webHost + ":" + std::to_string(options.webPort) + "/" +
+                   (options.webHost.rfind("127.", 0) == 0 || options.webHost == "localhost"
+                        ? ""
+                        : " (reachable from other machines: anyone who opens it can change every value)"));
+    }
 
     if (options.durationS > 0) scheduleStop(options.durationS);
     int exitCode = kExitOk;
@@ -138,6 +176,7 @@ int runSimulator(const SimOptions& requested, const std::string& version) {
         result = mbusSlave_serverLoop(handle);
         if (isSerial(options.transport)) finishSerialPass(handle, trace, log, options, servedBefore);
         reportUnserved(handle, log, options, unservedBefore);
+        publishCounters(handle, context);
         if (result != MB_OK && !stopRequested()) {
             printError("the server stopped: " + errorText(result));
             exitCode = kExitRunTime;
@@ -145,6 +184,7 @@ int runSimulator(const SimOptions& requested, const std::string& version) {
         }
     }
 
+    webServer.reset();
     mbusSlave_shutdownServer(handle);
     const std::string ran = seconds(std::chrono::duration<double>(Clock::now() - start).count());
     log.notice(exitCode == kExitOk ? std::string("stopped by ") + stopReason() + " after " + ran

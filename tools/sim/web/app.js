@@ -1,0 +1,242 @@
+// mbslave-sim web page: live tables of one unit, the request log and the
+// counters, pushed by the simulator as server-sent events; edits are POSTed.
+"use strict";
+
+const $ = (id) => document.getElementById(id);
+const maxLogRows = 1000;
+let maxCount = 250;
+let stream = null;
+let shown = null;      // the values last rendered: {unit, start, count, coils, ...}
+let logNewest = 0;     // newest request log sequence number shown
+
+function message(text, isError) {
+  $("message").textContent = text;
+  $("message").className = isError ? "error" : "";
+}
+
+// ---- value formats -------------------------------------------------------
+
+const signed16 = (v) => (v >= 0x8000 ? v - 0x10000 : v);
+const hex16 = (v) => "0x" + v.toString(16).toUpperCase().padStart(4, "0");
+
+// The 32-bit value and float of the pair (high, low); blank without a low half.
+function pairTexts(high, low) {
+  if (low === undefined) return ["", ""];
+  const view = new DataView(new ArrayBuffer(4));
+  view.setUint16(0, high);
+  view.setUint16(2, low);
+  const float = view.getFloat32(0);
+  return [String(view.getUint32(0)), Number.isFinite(float) ? String(Number(float.toPrecision(7))) : String(float)];
+}
+
+// ---- tables --------------------------------------------------------------
+
+const tables = ["coils", "discrete", "holding", "input"];
+
+function cell(row, text, className) {
+  const td = row.insertCell();
+  td.textContent = text;
+  if (className) td.className = className;
+  return td;
+}
+
+// Rows for the view's addresses; the values follow with render().
+function buildRows(view) {
+  for (const name of tables) {
+    const body = $(name).tBodies[0];
+    body.replaceChildren();
+    const registers = name === "holding" || name === "input";
+    for (let i = 0; i < view.count; ++i) {
+      const address = view.start + i;
+      const row = body.insertRow();
+      cell(row, String(address));
+      const value = cell(row, "", "edit");
+      value.dataset.table = name;
+      value.dataset.address = address;
+      if (registers) for (let c = 0; c < 4; ++c) cell(row, "");
+    }
+  }
+}
+
+function setText(td, text, changed) {
+  if (td.textContent === text) return;
+  td.textContent = text;
+  if (changed) {
+    td.classList.remove("flash");
+    void td.offsetWidth;  // restarts the animation
+    td.classList.add("flash");
+  }
+}
+
+function render(values) {
+  const sameView = shown && shown.unit === values.unit && shown.start === values.start &&
+                   shown.count === values.count;
+  if (!sameView) buildRows(values);
+  for (const name of tables) {
+    const rows = $(name).tBodies[0].rows;
+    const list = values[name];
+    for (let i = 0; i < values.count; ++i) {
+      const cells = rows[i].cells;
+      const v = list[i];
+      if (name === "coils" || name === "discrete") {
+        setText(cells[1], v ? "1" : "0", sameView);
+        cells[1].classList.toggle("on", v !== 0);
+      } else if (!cells[1].querySelector("input")) {
+        const [u32, float] = pairTexts(v, list[i + 1]);
+        setText(cells[1], String(v), sameView);
+        setText(cells[2], String(signed16(v)), sameView);
+        setText(cells[3], hex16(v), sameView);
+        setText(cells[4], u32, sameView);
+        setText(cells[5], float, sameView);
+      }
+    }
+  }
+  shown = values;
+}
+
+// ---- edits ---------------------------------------------------------------
+
+async function send(table, address, value) {
+  const unit = $("unit").value;
+  try {
+    const reply = await fetch(`/api/units/${unit}/${table}/${address}`, {
+      method: "POST",
+      body: new URLSearchParams({ value }),
+    });
+    const body = await reply.json();
+    if (reply.ok) message(`unit ${unit}: ${table} ${address} set to ${body.value}`, false);
+    else message(`refused (${reply.status}): ${body.error}`, true);
+  } catch (error) {
+    message(`no answer from mbslave-sim: ${error}`, true);
+  }
+}
+
+function editRegister(td) {
+  const input = document.createElement("input");
+  input.value = td.textContent;
+  td.replaceChildren(input);
+  input.focus();
+  input.select();
+  let done = false;
+  const finish = (commit) => {
+    if (done) return;
+    done = true;
+    const text = input.value.trim();
+    td.textContent = shown ? String(shown[td.dataset.table][td.dataset.address - shown.start]) : "";
+    if (commit) send(td.dataset.table, td.dataset.address, text);
+  };
+  input.addEventListener("keydown", (event) => {
+    if (event.key === "Enter") finish(true);
+    if (event.key === "Escape") finish(false);
+  });
+  input.addEventListener("blur", () => finish(false));
+}
+
+$("tables").addEventListener("click", (event) => {
+  const td = event.target.closest("td.edit");
+  if (!td || td.querySelector("input")) return;
+  if (td.dataset.table === "coils" || td.dataset.table === "discrete") {
+    send(td.dataset.table, td.dataset.address, td.textContent === "1" ? "0" : "1");
+  } else {
+    editRegister(td);
+  }
+});
+
+// ---- request log and counters --------------------------------------------
+
+function matchesFilter(row) {
+  const filter = $("filter").value.trim().toLowerCase();
+  return filter === "" || row.textContent.toLowerCase().includes(filter);
+}
+
+function timeText(ms) {
+  const t = new Date(ms);
+  const two = (n) => String(n).padStart(2, "0");
+  return `${two(t.getHours())}:${two(t.getMinutes())}:${two(t.getSeconds())}.${String(t.getMilliseconds()).padStart(3, "0")}`;
+}
+
+function addLog(records) {
+  const body = $("log").tBodies[0];
+  for (const r of records) {
+    if (r.seq <= logNewest) continue;  // a new stream starts with what is still held
+    logNewest = r.seq;
+    const row = body.insertRow(0);
+    cell(row, timeText(r.time));
+    cell(row, r.master);
+    cell(row, r.result === "broadcast" ? `broadcast ${r.units}` : String(r.unit));
+    cell(row, r.function);
+    cell(row, r.range);
+    cell(row, r.result, "result-" + r.result.replace(" ", ""));
+    cell(row, r.exception === null ? "" : String(r.exception));
+    row.hidden = !matchesFilter(row);
+  }
+  while (body.rows.length > maxLogRows) body.deleteRow(-1);
+}
+
+$("filter").addEventListener("input", () => {
+  for (const row of $("log").tBodies[0].rows) row.hidden = !matchesFilter(row);
+});
+
+function showCounters(c) {
+  $("received").textContent = c.received;
+  $("served").textContent = c.served;
+  $("connections").textContent = c.connections === null ? "-" : c.connections;
+  $("timeouts").textContent = c.timeOuts;
+  const units = Object.entries(c.perUnit).map(([unit, count]) => `${unit}: ${count}`);
+  $("per-unit").textContent = units.length ? units.join(", ") : "-";
+}
+
+// ---- the live stream -----------------------------------------------------
+
+function viewRange() {
+  const count = Number($("count").value);
+  let start = Math.trunc(Number($("start").value));
+  if (!Number.isFinite(start) || start < 0) start = 0;
+  start = Math.min(start, 65536 - count > 0 ? 65536 - count : 0);
+  $("start").value = start;
+  return { unit: $("unit").value, start, count: Math.min(count, maxCount) };
+}
+
+function connect() {
+  if (stream) stream.close();
+  const view = viewRange();
+  stream = new EventSource(`/api/units/${view.unit}/events?start=${view.start}&count=${view.count}`);
+  stream.addEventListener("values", (event) => render(JSON.parse(event.data)));
+  stream.addEventListener("counters", (event) => showCounters(JSON.parse(event.data)));
+  stream.addEventListener("log", (event) => addLog(JSON.parse(event.data)));
+  stream.onopen = () => {
+    $("status").textContent = "live";
+    $("status").className = "status live";
+  };
+  stream.onerror = () => {
+    $("status").textContent = "disconnected, retrying";
+    $("status").className = "status down";
+  };
+}
+
+function page(direction) {
+  const count = Number($("count").value);
+  $("start").value = Math.max(0, Number($("start").value) + direction * count);
+  connect();
+}
+
+$("unit").addEventListener("change", connect);
+$("count").addEventListener("change", connect);
+$("start").addEventListener("change", connect);
+$("previous").addEventListener("click", () => page(-1));
+$("next").addEventListener("click", () => page(1));
+$("view").addEventListener("submit", (event) => {
+  event.preventDefault();
+  connect();
+});
+
+async function start() {
+  const info = await (await fetch("/api/info")).json();
+  maxCount = info.maxCount;
+  $("title").textContent = info.title;
+  document.title = `mbslave-sim: ${info.title}`;
+  for (const unit of info.units) $("unit").add(new Option(`${unit}`, unit));
+  connect();
+}
+
+start().catch((error) => message(`cannot load the simulator's state: ${error}`, true));
