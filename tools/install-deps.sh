@@ -16,14 +16,14 @@
 #   all      every group above
 set -eu
 
-group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev"
+group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libcpp-httplib-dev"
 # python3-serial-asyncio is only a Recommends of python3-pymodbus, but
 # pymodbus.client does not import without it.
 group_test="clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev
 libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll strace"
 group_arm="g++-arm-linux-gnueabihf qemu-user googletest"
 group_windows=""
-group_browser=""
+group_browser="chromium chromium-driver python3-selenium"
 group_docs="pandoc man-db dpkg-dev file lintian"
 
 list=false

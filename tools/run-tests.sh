@@ -8,6 +8,7 @@ build=${1:-build}
 [ $# -gt 0 ] && shift
 
 tools/install-deps.sh build test
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMBSLAVE_WERROR=ON -DBUILD_TESTING=ON "$@"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMBSLAVE_WERROR=ON -DBUILD_TESTING=ON \
+      -DMBSLAVE_BROWSER_TESTS=OFF "$@"
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

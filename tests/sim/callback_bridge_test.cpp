@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "callback_bridge.hpp"
+#include "web_api.hpp"
 
 namespace sim {
 namespace {
@@ -179,6 +180,143 @@ TEST_F(SimBridge, ConnectionLinesAndRefusedAccessWithoutExceptions) {
                            "127.0.0.9: connection closed",
                            "127.0.0.5 unit 1: read discrete inputs 65535-65536: refused, no reply (--no-exceptions)",
                        }));
+}
+
+// The web page's edits: what is written, and the clear refusals that write nothing.
+TEST_F(SimBridge, WebEditsWriteValidValuesAndRefuseTheRest) {
+    WebApi api(context, "test", true);
+    struct Case {
+        const char *unit, *table, *address, *value;
+        int status;
+        const char* replyPart;   // in the reply body
+        std::uint16_t expected;  // the table's stored value afterwards (holding 20 for bad tables)
+    };
+    const auto stored = [&](const Case& c) -> int {
+        const UnitModel& unit = *model->unit(1);
+        const std::string table = c.table;
+        if (table == "coils") return unit.coils.get(20);
+        if (table == "input") return unit.input.get(2);
+        if (table == "discrete") return unit.discretes.get(0);
+        return unit.holding.get(20);
+    };
+    const Case cases[] = {
+        {"1", "holding", "20", "4711", 200, "\"value\":4711", 4711},
+        {"1", "holding", "20", "-1", 200, "\"value\":65535", 65535},
+        {"1", "holding", "20", "0x1F", 200, "\"value\":31", 31},
+        {"1", "holding", "20", "65536", 400, "65536 is out of range: a holding register holds 0..65535", 31},
+        {"1", "holding", "20", "-32769", 400, "out of range", 31},
+        {"1", "holding", "20", "99999999999999999999", 400, "out of range", 31},
+        {"1", "holding", "20", "12abc", 400, "'12abc' is not a number", 31},
+        {"1", "holding", "20", "", 400, "'' is not a number", 31},
+        {"1", "holding", "20", "1.5", 400, "not a number", 31},
+        {"1", "holding", "65536", "1", 404, "no holding register 65536: addresses are 0..65535", 31},
+        {"1", "holding", "-1", "1", 404, "no holding register -1", 31},
+        {"3", "holding", "20", "1", 404, "unit 3 is not served here (units 1-2)", 31},
+        {"x", "holding", "20", "1", 404, "unit x is not served", 31},
+        {"1", "files", "20", "1", 404, "no table 'files'", 31},
+        {"1", "coils", "20", "1", 200, "\"value\":1", 1},
+        {"1", "coils", "20", "2", 400, "'2' is not a coil value: use 0 or 1", 1},
+        {"1", "coils", "20", "false", 200, "\"value\":0", 0},
+        {"1", "input", "2", "7", 409, "input register 2 is a live value of the demo device", 0},
+        {"1", "discrete", "0", "1", 409, "discrete input 0 is a live value", 0},
+    };
+    for (const Case& c : cases) {
+        const WebReply reply = api.edit(c.unit, c.table, c.address, c.value);
+        EXPECT_EQ(reply.status, c.status) << c.table << " " << c.address << " = '" << c.value << "': " << reply.body;
+        EXPECT_NE(reply.body.find(c.replyPart), std::string::npos) << reply.body;
+        EXPECT_EQ(stored(c), c.expected) << c.table << " = '" << c.value << "'";
+    }
+    // An edit reaches the next master read; other tables and units stay apart.
+    ASSERT_EQ(api.edit("2", "input", "9", "0x8000").status, 200);
+    const RequestInfo info = infoFor(2, tcp);
+    std::uint16_t regs[1] = {};
+    ASSERT_EQ(callbacksFor(2).readInputRegisters(10, regs, 1, &info), 1);
+    EXPECT_EQ(regs[0], 0x8000);
+    EXPECT_EQ(model->unit(1)->input.get(9), 0);
+    EXPECT_EQ(model->unit(2)->holding.get(9), 100);
+}
+
+// What an open page is pushed: the view's values (each only when changed),
+// the counters, and every finished request as a log record.
+TEST_F(SimBridge, WebUpdatesCarryValuesCountersAndTheRequestLog) {
+    TrafficRing ring;
+    context.traffic = &ring;
+    WebApi api(context, "test", true);
+    WebView view;
+    EXPECT_EQ(api.openView("1", "65534", "5", view).status, 200);
+    EXPECT_EQ(view.count, 2);  // cut at the end of the address space
+    EXPECT_EQ(api.openView("1", "0", "251", view).status, 400);
+    EXPECT_EQ(api.openView("1", "65536", "1", view).status, 404);
+    EXPECT_EQ(api.openView("9", "0", "1", view).status, 404);
+    ASSERT_EQ(api.openView("1", "8", "3", view).status, 200);
+
+    std::string events = api.update(view);
+    EXPECT_NE(events.find("event: values\ndata: {\"unit\":1,\"start\":8,\"count\":3,\"coils\":[0,0,0],"
+                          "\"discrete\":[0,0,0],\"holding\":[90,100,0,0],\"input\":[0,0,0,0]}\n\n"),
+              std::string::npos)
+        << events;
+    EXPECT_EQ(events.find("event: log"), std::string::npos);
+    EXPECT_TRUE(api.update(view).empty());  // nothing changed
+
+    RequestInfo serial{};
+    serial.protocolType = MB_PROTOCOL_RTU;
+    serial.peerName = "/dev/pts/7";
+    const std::uint16_t value[1] = {42};
+    callbacksFor(1).writeHoldingRegisters(10, value, 1, &serial);  // broadcast (address 0)
+    callbacksFor(2).writeHoldingRegisters(10, value, 1, &serial);
+    finishRequest("/dev/pts/7");
+    const RequestInfo info = infoFor(1, tcp);
+    char bits[2];
+    callbacksFor(1).readCoils(65536, bits, 2, &info);
+    onRequestServed("127.0.0.5");
+    onConnectionAccepted("127.0.0.5");
+    {
+        const std::lock_guard<std::mutex> guard(context.lock);
+        context.received = 7;
+        context.served = 5;
+    }
+
+    events = api.update(view);
+    EXPECT_NE(events.find("\"holding\":[90,42,0,0]"), std::string::npos) << events;
+    EXPECT_NE(events.find("event: counters\ndata: {\"received\":7,\"served\":5,\"connections\":1,"
+                          "\"timeOuts\":0,\"perUnit\":{\"0\":1,\"1\":1}}"),
+              std::string::npos)
+        << events;
+    EXPECT_NE(events.find("\"seq\":1,"), std::string::npos) << events;
+    EXPECT_NE(events.find("\"master\":\"/dev/pts/7\",\"unit\":0,\"units\":\"1-2\",\"function\":\"write "
+                          "holding registers\",\"range\":\"9\",\"result\":\"broadcast\",\"exception\":null}"),
+              std::string::npos)
+        << events;
+    EXPECT_NE(events.find("\"seq\":2,"), std::string::npos) << events;
+    EXPECT_NE(events.find("\"master\":\"127.0.0.5\",\"unit\":1,\"units\":\"\",\"function\":\"read coils\","
+                          "\"range\":\"65535-65536\",\"result\":\"refused\",\"exception\":2}"),
+              std::string::npos)
+        << events;
+    EXPECT_TRUE(api.update(view).empty());  // records are sent once
+}
+
+TEST(SimTrafficRing, KeepsTheNewestRecordsInOrder) {
+    TrafficRing ring;
+    TrafficRecord record;
+    for (int i = 0; i < static_cast<int>(TrafficRing::kCapacity) + 3; ++i) {
+        record.unit = i;
+        ring.push(record);
+    }
+    std::vector<int> seen;
+    const auto visit = [&](const TrafficRecord& r) { seen.push_back(r.unit); };
+    EXPECT_EQ(ring.forEachAfter(0, visit), TrafficRing::kCapacity + 3);
+    ASSERT_EQ(seen.size(), TrafficRing::kCapacity);  // the 3 oldest are overwritten
+    EXPECT_EQ(seen.front(), 3);
+    EXPECT_EQ(seen.back(), static_cast<int>(TrafficRing::kCapacity) + 2);
+    seen.clear();
+    ring.forEachAfter(TrafficRing::kCapacity + 1, visit);
+    EXPECT_EQ(seen, std::vector<int>({static_cast<int>(TrafficRing::kCapacity) + 1,
+                                      static_cast<int>(TrafficRing::kCapacity) + 2}));
+
+    char field[8] = {};
+    appendText(field, "abc");
+    appendText(field, "defgh");
+    EXPECT_STREQ(field, "abc, de");  // cut to fit, terminated
 }
 
 TEST_F(SimBridge, UnservedUnitRefusesEverything) {

@@ -88,6 +88,16 @@ def main():
         taken.listen(1)
         port = taken.getsockname()[1]
         expect(binary, ["tcp", "--port", str(port)], 1, "TCP Port alread bound", "hint:", "--port")
+    # The web page's port is taken: the same failure, and the Modbus port is free again.
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen(1)
+        web = taken.getsockname()[1]
+        port = free_port()
+        expect(binary, ["tcp", "--port", str(port), "--web", str(web)], 1,
+               "cannot start the web page on 127.0.0.1:%d" % web, "hint:", "--web")
+        expect(binary, ["tcp", "--port", str(port), "--duration", "0.2"], 0, "stopped by --duration")
+    expect(binary, ["tcp", "--web", "localhost:x"], 2, "--web: 'localhost:x' is not [HOST:]PORT")
     expect(binary, ["tcp", "--host", "no-such-host.invalid"], 1, "TCP/IP connection error", "hint:")
     # A privileged port for an unprivileged user (the system checks the
     # permission before whether the port is free).

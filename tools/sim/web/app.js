@@ -168,6 +168,8 @@ function addLog(records) {
     cell(row, r.range);
     cell(row, r.result, "result-" + r.result.replace(" ", ""));
     cell(row, r.exception === null ? "" : String(r.exception));
+    row.dataset.time = r.time;          // when the request finished
+    row.dataset.shownAt = Date.now();   // when the page showed it
     row.hidden = !matchesFilter(row);
   }
   while (body.rows.length > maxLogRows) body.deleteRow(-1);

@@ -1,0 +1,220 @@
+#!/usr/bin/python3
+"""mbslave-sim's web page driven in headless chromium (python3-selenium with
+chromium-driver) while pymodbus is the Modbus master.
+
+Usage: sim_web.py MBSLAVE_SIM CASE [--screenshot PNG]
+  tables    the tables show what the master wrote (unsigned, signed, hex,
+            32-bit, float), and a changed cell flashes
+  edit      a register and a coil changed in the page are read back by the master
+  log       a request appears in the log within a second; filter; counters
+  refused   a refused edit shows its message and writes nothing
+With --screenshot, the tables case saves a picture of the page under traffic.
+"""
+import logging
+import math
+import shutil
+import struct
+import sys
+import tempfile
+import threading
+import time
+
+from pymodbus.client import ModbusTcpClient
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+from simproc import Sim, free_port
+
+logging.disable(logging.CRITICAL)  # pymodbus logs expected exception replies
+
+CHROMIUM_ARGUMENTS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                      "--window-size=1500,1250"]
+WAIT = 10  # seconds for anything the page must show
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+class Setup:
+    """The simulator with its web page, a pymodbus master and a browser on the page."""
+
+    def __init__(self, binary, units="1,2"):
+        self.port = free_port()
+        self.web_port = free_port()
+        self.sim = Sim(binary, ["tcp", "--port", str(self.port), "--units", units, "--web", str(self.web_port)])
+        self.profile = tempfile.mkdtemp(prefix="sim-web-chromium-")
+        self.browser = None
+        self.client = ModbusTcpClient("127.0.0.1", port=self.port, timeout=2)
+        self.sim.wait_for(r"web page on http://127\.0\.0\.1:%d/" % self.web_port)
+        check(self.client.connect(), "pymodbus connects")
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for argument in CHROMIUM_ARGUMENTS + ["--user-data-dir=" + self.profile]:
+            options.add_argument(argument)
+        self.browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        self.browser.get("http://127.0.0.1:%d/" % self.web_port)
+        self.until(lambda: self.text("status") == "live", "the page's event stream is live")
+
+    def close(self):
+        if self.browser:
+            self.browser.quit()
+        self.client.close()
+        self.sim.kill()
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+    def until(self, condition, what):
+        try:
+            WebDriverWait(self.browser, WAIT, poll_frequency=0.05).until(lambda _: condition())
+        except Exception as error:
+            raise AssertionError(f"page never showed: {what}\n{self.browser.find_element(By.TAG_NAME, 'body').text}") from error
+
+    def text(self, element_id):
+        return self.browser.find_element(By.ID, element_id).text
+
+    def show(self, unit, start, rows="25"):
+        Select(self.browser.find_element(By.ID, "unit")).select_by_value(str(unit))
+        Select(self.browser.find_element(By.ID, "count")).select_by_visible_text(rows)
+        field = self.browser.find_element(By.ID, "start")
+        field.clear()
+        field.send_keys(str(start), Keys.ENTER)
+        self.until(lambda: self.row("holding", start)[0] == str(start), f"unit {unit} from address {start}")
+
+    def value_cell(self, table, address):
+        return self.browser.find_element(By.CSS_SELECTOR, f'td[data-table="{table}"][data-address="{address}"]')
+
+    def row(self, table, address):
+        """The texts of the table's row for the address (address, value, ...)."""
+        row = self.value_cell(table, address).find_element(By.XPATH, "..")
+        return [cell.text for cell in row.find_elements(By.TAG_NAME, "td")]
+
+    def edit_register(self, table, address, value):
+        self.value_cell(table, address).click()
+        field = self.value_cell(table, address).find_element(By.TAG_NAME, "input")
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys(value, Keys.ENTER)
+
+    def read_holding(self, address, unit=1):
+        reply = self.client.read_holding_registers(address, 1, slave=unit)
+        check(not reply.isError(), f"read holding {address}: {reply}")
+        return reply.registers[0]
+
+
+def case_tables(s, screenshot):
+    check(not s.client.write_registers(100, [1, 65535, 0x4049, 0x0FDB, 0x8000], slave=2).isError(), "write")
+    check(not s.client.write_coils(100, [True, False, True], slave=2).isError(), "write coils")
+    s.show(2, 100)
+    expected = {
+        100: ["100", "1", "1", "0x0001", "131071", "1.836710e-40"],
+        101: ["101", "65535", "-1", "0xFFFF", "4294918217", "nan"],
+        102: ["102", "16457", "16457", "0x4049", "1078530011", "3.141593"],
+        104: ["104", "32768", "-32768", "0x8000", "2147483648", "0"],
+    }
+    for address, texts in expected.items():
+        s.until(lambda: s.row("holding", address)[:5] == texts[:5], f"holding {address} as {texts}")
+    float_of = lambda address: s.row("holding", address)[5]
+    pair_float = lambda high, low: struct.unpack(">f", struct.pack(">HH", high, low))[0]
+    for address, high, low in [(100, 1, 65535), (102, 0x4049, 0x0FDB)]:
+        check(math.isclose(float(float_of(address)), pair_float(high, low), rel_tol=1e-6),
+              f"float of {address}: {float_of(address)}")
+    check(float_of(101) == "NaN", f"float of 101: {float_of(101)}")
+    check([s.row("coils", a)[1] for a in (100, 101, 102)] == ["1", "0", "1"], "coils 100..102")
+    # A value the master changes while the page is open flashes.
+    check(not s.client.write_register(103, 7, slave=2).isError(), "write 103")
+    s.until(lambda: s.row("holding", 103)[1] == "7", "holding 103 = 7")
+    check("flash" in s.value_cell("holding", 103).get_attribute("class"), "the changed cell flashes")
+    check("flash" not in s.value_cell("holding", 105).get_attribute("class"), "an unchanged cell does not")
+    if screenshot:
+        s.show(1, 0)
+        stop = threading.Event()
+
+        def traffic():
+            count = 0
+            while not stop.is_set():
+                s.client.write_register(count % 10, count % 1000, slave=1)
+                s.client.read_input_registers(0, 4, slave=1)
+                s.client.write_coil(count % 8, count % 2 == 0, slave=1)
+                s.client.read_holding_registers(65535, 2, slave=2)  # refused: exception 2
+                count += 1
+                time.sleep(0.15)
+        master = threading.Thread(target=traffic)
+        master.start()
+        time.sleep(3)
+        s.browser.save_screenshot(screenshot)
+        stop.set()
+        master.join()
+
+
+def case_edit(s, _):
+    s.show(1, 0)
+    s.edit_register("holding", 5, "1234")
+    s.until(lambda: "set to 1234" in s.text("message"), "the edit's confirmation")
+    check(s.read_holding(5) == 1234, "the master reads the edited register")
+    s.edit_register("holding", 6, "-2")
+    s.until(lambda: s.row("holding", 6)[1:3] == ["65534", "-2"], "holding 6 = -2")
+    check(s.read_holding(6) == 65534, "the master reads the signed edit")
+    check(s.read_holding(5, unit=2) == 60, "unit 2 is untouched")
+    coil = lambda: s.client.read_coils(3, 1, slave=1).bits[0]
+    check(coil() is False, "demo coil 3 starts off")
+    s.value_cell("coils", 3).click()
+    s.until(lambda: s.row("coils", 3)[1] == "1", "coil 3 on")
+    check(coil() is True, "the master reads the toggled coil")
+    s.value_cell("coils", 3).click()
+    s.until(lambda: s.row("coils", 3)[1] == "0", "coil 3 off again")
+    check(coil() is False, "the master reads the coil toggled back")
+
+
+def case_log(s, _):
+    check(not s.client.read_input_registers(0, 4, slave=1).isError(), "read input registers")
+    s.client.read_holding_registers(65535, 2, slave=2)  # refused: exception 2
+    rows = lambda: s.browser.find_elements(By.CSS_SELECTOR, "#log tbody tr")
+    s.until(lambda: len(rows()) >= 2, "two log rows")
+    newest, older = [[cell.text for cell in row.find_elements(By.TAG_NAME, "td")] for row in rows()[:2]]
+    check(older[1:] == ["127.0.0.1", "1", "read input registers", "0-3", "ok", ""], f"log row {older}")
+    check(newest[1:] == ["127.0.0.1", "2", "read holding registers", "65535-65536", "refused", "2"],
+          f"log row {newest}")
+    # Latency from the end of the request to the row in the page, on one clock.
+    latency = s.browser.execute_script(
+        "const row = document.querySelector('#log tbody tr');"
+        "return Number(row.dataset.shownAt) - Number(row.dataset.time);")
+    print(f"log latency {latency} ms")
+    check(0 <= latency < 1000, f"the log showed the request after {latency} ms")
+    s.until(lambda: s.text("received") == "2" and s.text("served") == "2", "counters received/served 2")
+    check(s.text("per-unit") == "1: 1, 2: 1" and s.text("connections") == "1", "per unit and connections")
+    s.browser.find_element(By.ID, "filter").send_keys("refused")
+    s.until(lambda: [row.is_displayed() for row in rows()] == [True, False], "the filter hides the ok row")
+
+
+def case_refused(s, _):
+    s.show(1, 0)
+    for value, text in [("70000", "refused (400): 70000 is out of range"),
+                        ("12abc", "refused (400): '12abc' is not a number")]:
+        s.edit_register("holding", 6, value)
+        s.until(lambda: text in s.text("message"), f"the message for {value}")
+        check("error" in s.browser.find_element(By.ID, "message").get_attribute("class"), "shown as an error")
+        check(s.read_holding(6) == 70, f"{value} was not written")
+    s.edit_register("input", 2, "5")
+    s.until(lambda: "refused (409): input register 2 is a live value" in s.text("message"), "live value refused")
+
+
+CASES = {"tables": case_tables, "edit": case_edit, "log": case_log, "refused": case_refused}
+
+
+def main():
+    binary, case = sys.argv[1], sys.argv[2]
+    screenshot = sys.argv[4] if len(sys.argv) > 4 and sys.argv[3] == "--screenshot" else None
+    setup = Setup(binary)
+    try:
+        CASES[case](setup, screenshot)
+    finally:
+        setup.close()
+    print(f"sim web {case}: ok")
+
+
+if __name__ == "__main__":
+    main()
