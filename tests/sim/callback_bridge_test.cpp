@@ -293,6 +293,13 @@ TEST_F(SimBridge, WebUpdatesCarryValuesCountersAndTheRequestLog) {
               std::string::npos)
         << events;
     EXPECT_TRUE(api.update(view).empty());  // records are sent once
+
+    // Under heavy traffic an update carries the newest records only.
+    for (std::uint64_t i = 0; i < WebApi::kMaxLogRecordsPerUpdate + 50; ++i) ring.push(TrafficRecord{});
+    events = api.update(view);
+    EXPECT_EQ(events.find("\"seq\":52,"), std::string::npos) << events;
+    EXPECT_NE(events.find("\"seq\":53,"), std::string::npos) << events;
+    EXPECT_NE(events.find("\"seq\":152,"), std::string::npos) << events;
 }
 
 TEST(SimTrafficRing, KeepsTheNewestRecordsInOrder) {

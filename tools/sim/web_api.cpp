@@ -223,12 +223,14 @@ std::string WebApi::update(WebView& view) const {
     }
 
     std::vector<TrafficRecord> records;
-    records.reserve(TrafficRing::kCapacity);
+    records.reserve(kMaxLogRecordsPerUpdate);
     std::array<std::uint32_t, 256> perUnit{};
     Json counters;
     {
         const std::lock_guard<std::mutex> guard(context_.lock);
         if (context_.traffic != nullptr) {
+            const std::uint64_t newest = context_.traffic->newest();
+            if (newest > view.logSeen + kMaxLogRecordsPerUpdate) view.logSeen = newest - kMaxLogRecordsPerUpdate;
             view.logSeen = context_.traffic->forEachAfter(
                 view.logSeen, [&](const TrafficRecord& record) { records.push_back(record); });
         }

@@ -32,6 +32,9 @@ class WebApi {
 public:
     // Most addresses one view shows.
     static constexpr int kMaxViewCount = 250;
+    // Most request log records one update carries: the newest. A page cannot
+    // show more in a quarter of a second; the counters count every request.
+    static constexpr std::uint64_t kMaxLogRecordsPerUpdate = 100;
 
     // title names the server ("Modbus/TCP server on 127.0.0.1:5020");
     // connections: the transport has connections to count.

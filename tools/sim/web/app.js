@@ -159,6 +159,11 @@ function addLog(records) {
   const body = $("log").tBodies[0];
   for (const r of records) {
     if (r.seq <= logNewest) continue;  // a new stream starts with what is still held
+    if (logNewest > 0 && r.seq > logNewest + 1) {
+      const gap = body.insertRow(0);
+      const note = cell(gap, `... ${r.seq - logNewest - 1} requests not listed (too many to show)`, "gap");
+      note.colSpan = 7;
+    }
     logNewest = r.seq;
     const row = body.insertRow(0);
     cell(row, timeText(r.time));
