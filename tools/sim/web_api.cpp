@@ -118,7 +118,7 @@ Json list(const Array& values, int count) {
 }
 
 Json recordJson(const TrafficRecord& record) {
-    Json json{{"seq", record.sequence}, {"time", record.timeMs},       {"master", record.master},
+    Json json{{"seq", record.sequence}, {"timeMs", record.timeMs},       {"master", record.master},
               {"unit", record.unit},    {"units", record.units},       {"function", record.function},
               {"range", record.range},  {"result", resultName(record.result)}};
     json["exception"] = record.exceptionCode != 0 ? Json(record.exceptionCode) : Json(nullptr);

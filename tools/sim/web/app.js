@@ -166,14 +166,14 @@ function addLog(records) {
     }
     logNewest = r.seq;
     const row = body.insertRow(0);
-    cell(row, timeText(r.time));
+    cell(row, timeText(r.timeMs));
     cell(row, r.master);
     cell(row, r.result === "broadcast" ? `broadcast ${r.units}` : String(r.unit));
     cell(row, r.function);
     cell(row, r.range);
     cell(row, r.result, "result-" + r.result.replace(" ", ""));
     cell(row, r.exception === null ? "" : String(r.exception));
-    row.dataset.time = r.time;          // when the request finished
+    row.dataset.time = r.timeMs;        // when the request finished
     row.dataset.shownAt = Date.now();   // when the page showed it
     row.hidden = !matchesFilter(row);
   }
