@@ -40,6 +40,13 @@ public:
     // 0 when not started.
     std::uint16_t boundPort() const noexcept;
 
+    // Failures to inject into this server's socket operations (tests; null:
+    // none). Connections accepted later take them over.
+    void setSocketFaults(platform::SocketFaults* faults) noexcept {
+        serverSocket.setFaults(faults);
+        waitSet.setFaults(faults);
+    }
+
     void setAcceptCallback(MbAcceptCallback callback) noexcept { acceptCallback = callback; }
     void setRequestCallback(MbRequestCallback callback) noexcept { requestCallback = callback; }
 
@@ -65,6 +72,7 @@ protected:
     MbAcceptCallback acceptCallback = nullptr;
     MbRequestCallback requestCallback = nullptr;
     std::uint8_t mbapBuffer[kMbapFrameCapacity] = {};
+    platform::SocketWaitSet waitSet;
 
 private:
     platform::AddressText peerText;

@@ -63,8 +63,6 @@ protected:
 private:
     void acceptConnection();
     int lowestFreeSlot() const noexcept;
-
-    platform::SocketWaitSet waitSet;
 };
 
 }  // namespace mbslave

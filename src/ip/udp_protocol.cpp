@@ -11,7 +11,8 @@ int UdpProtocol::openServerSocket(const char* hostName) {
         shutdownServer();
         return MB_ERR_PORT_OPEN;
     }
-    serverSocket.setOption(platform::SocketOption::reuseAddress, 1);
+    // No address reuse: on POSIX it would let a second server bind this
+    // port and silently take its traffic.
     const int bound = bindLocalAddress(hostName);
     if (bound != MB_OK) return bound;
     if (!serverSocket.setNonBlocking()) {
@@ -46,7 +47,8 @@ int UdpProtocol::serverLoop() {
     }
 
     platform::Ipv4Endpoint source;
-    const long size = serverSocket.receiveFrom(mbapBuffer, sizeof mbapBuffer, source);
+    std::uint32_t localAddress = platform::kAnyAddress;
+    const long size = serverSocket.receiveFrom(mbapBuffer, sizeof mbapBuffer, source, localAddress);
     const int length = requestLength(size);
     if (length == 0) return MB_OK;
     ++totalCounter;
@@ -62,10 +64,11 @@ int UdpProtocol::serverLoop() {
     if (replyLength > 0) {
         wire::writeU16(mbapBuffer + 2, 0);
         wire::writeU16(mbapBuffer + 4, static_cast<std::uint16_t>(replyLength));
-        // A datagram that cannot leave is lost like any other; the master
-        // repeats its request.
+        // From the address the request came to, which a master on a
+        // connected socket expects. A datagram that cannot leave is lost
+        // like any other; the master repeats its request.
         serverSocket.sendTo(mbapBuffer, static_cast<std::size_t>(kMbapHeaderLength + replyLength),
-                            source);
+                            source, localAddress);
     }
     recordServedRequest(slaveAddress);
     if (requestCallback != nullptr) requestCallback(addressText(source));

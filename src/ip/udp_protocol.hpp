@@ -17,15 +17,14 @@ public:
     platform::NativeSocket serverDescriptor() const noexcept { return serverSocket.descriptor(); }
 
 protected:
-    // Datagram socket: reuse, bind, non-blocking, 260-byte buffers.
+    // Datagram socket: bind (without address reuse), non-blocking, 260-byte
+    // buffers.
     int openServerSocket(const char* hostName) override;
 
 private:
     // The request length of a well-formed request datagram of `size` bytes
     // in mbapBuffer, 0 for one to drop.
     int requestLength(long size) const noexcept;
-
-    platform::SocketWaitSet waitSet;
 };
 
 }  // namespace mbslave

@@ -1,11 +1,14 @@
 // IPv4 sockets: the only code that talks to the operating system's socket
 // interface. Each Socket owns one descriptor and closes it when destroyed;
 // a SocketWaitSet waits for several sockets at once; an AddressText turns a
-// peer address into dotted-decimal text in a buffer of its owner.
+// peer address into dotted-decimal text in a buffer of its owner. Sockets
+// and wait sets take the injected failures of their owner (socket_faults.hpp).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/socket_faults.hpp"
 
 namespace mbslave::platform {
 
@@ -51,14 +54,19 @@ public:
     Socket() noexcept = default;
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
-    Socket(Socket&& other) noexcept : descriptor_(other.descriptor_) {
+    Socket(Socket&& other) noexcept
+        : descriptor_(other.descriptor_), reserve_(other.reserve_), faults_(other.faults_) {
         other.descriptor_ = kInvalidSocket;
+        other.reserve_ = kInvalidSocket;
     }
     Socket& operator=(Socket&& other) noexcept {
         if (this != &other) {
             close();
             descriptor_ = other.descriptor_;
+            reserve_ = other.reserve_;
+            faults_ = other.faults_;
             other.descriptor_ = kInvalidSocket;
+            other.reserve_ = kInvalidSocket;
         }
         return *this;
     }
@@ -71,19 +79,28 @@ public:
     bool isValid() const noexcept { return descriptor_ != kInvalidSocket; }
     NativeSocket descriptor() const noexcept { return descriptor_; }
 
-    // Creates a TCP (stream) or UDP (datagram) socket, closed on exec.
+    // Failures to inject into this socket's operations (null: none); kept
+    // across close and open, and handed on to accepted connections.
+    void setFaults(SocketFaults* faults) noexcept { faults_ = faults; }
+
+    // Creates a TCP (stream) or UDP (datagram) socket, closed on exec. A
+    // datagram socket learns the local address each datagram was sent to.
     bool openStream() noexcept;
     bool openDatagram() noexcept;
     bool setNonBlocking() noexcept;
     // Sets an integer option; the result says whether the system took it.
     bool setOption(SocketOption option, int value) noexcept;
     BindError bind(const Ipv4Endpoint& local) noexcept;
+    // Listens and sets aside a reserve descriptor for accept().
     bool listen(int backlog) noexcept;
     // Port the socket is bound to (0 if unbound or unknown).
     std::uint16_t localPort() const noexcept;
 
     // Takes one pending connection; the new socket is non-blocking and closed
-    // on exec. An invalid socket when none could be taken.
+    // on exec. An invalid socket when none could be taken. When the process
+    // or the system has no descriptor left for it, the connection is taken
+    // through the reserve descriptor and closed at once: left pending, it
+    // would keep the listener readable and every wait would return at once.
     Socket accept(Ipv4Endpoint& peer) noexcept;
 
     // Receives at most `capacity` bytes without waiting: the byte count, 0
@@ -92,17 +109,29 @@ public:
     // Sends without raising SIGPIPE; the byte count or -1.
     long send(const void* data, std::size_t length) noexcept;
 
-    // One datagram. `size` is its full size, even when it was larger than
-    // `capacity` and therefore cut; -1 on an error.
-    long receiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint& source) noexcept;
-    long sendTo(const void* data, std::size_t length, const Ipv4Endpoint& destination) noexcept;
+    // One datagram: its full size, even when it was larger than `capacity`
+    // and therefore cut; -1 on an error. `localAddress` is the address of
+    // this host it was sent to (kAnyAddress when unknown).
+    long receiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint& source,
+                     std::uint32_t& localAddress) noexcept;
+    // Sends one datagram from `localAddress` (kAnyAddress: the one routing
+    // picks), so that a reply leaves from the address its request came to.
+    long sendTo(const void* data, std::size_t length, const Ipv4Endpoint& destination,
+                std::uint32_t localAddress = kAnyAddress) noexcept;
 
     void close() noexcept;
 
 private:
-    explicit Socket(NativeSocket descriptor) noexcept : descriptor_(descriptor) {}
+    explicit Socket(NativeSocket descriptor, SocketFaults* faults = nullptr) noexcept
+        : descriptor_(descriptor), faults_(faults) {}
+
+    // Takes the pending connection that no descriptor was left for, through
+    // the reserve, and closes it.
+    void dropPendingConnection() noexcept;
 
     NativeSocket descriptor_ = kInvalidSocket;
+    NativeSocket reserve_ = kInvalidSocket;
+    SocketFaults* faults_ = nullptr;
 };
 
 // The sockets one wait watches for readability. A closed or failed
@@ -113,6 +142,7 @@ public:
 
     enum class Result { ready, timedOut, interrupted, failed };
 
+    void setFaults(SocketFaults* faults) noexcept { faults_ = faults; }
     void clear() noexcept {
         count_ = 0;
         readable_ = 0;
@@ -135,6 +165,7 @@ private:
     NativeSocket entries_[kCapacity] = {};
     int count_ = 0;
     std::uint64_t readable_ = 0;
+    SocketFaults* faults_ = nullptr;
     static_assert(kCapacity <= 64, "one bit of readable_ per entry");
 };
 

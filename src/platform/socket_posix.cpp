@@ -44,6 +44,37 @@ OptionName optionName(SocketOption option) noexcept {
     return {SOL_SOCKET, SO_REUSEADDR};
 }
 
+// -1 with errno set to the injected error, else what the system call gives.
+template <typename SystemCall>
+auto unlessInjected(SocketFaults* faults, SocketCall call, SystemCall systemCall) noexcept
+    -> decltype(systemCall()) {
+    if (const int error = injectedError(faults, call); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return systemCall();
+}
+
+bool outOfDescriptors(int error) noexcept { return error == EMFILE || error == ENFILE; }
+
+// Room for the local address of one datagram.
+union PacketInfoControl {
+    cmsghdr header;
+    unsigned char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+};
+
+// A message of one buffer to or from `peer`, with room for the local address.
+msghdr datagramMessage(sockaddr_in& peer, iovec& data, PacketInfoControl& control) noexcept {
+    msghdr message{};
+    message.msg_name = &peer;
+    message.msg_namelen = sizeof peer;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control.bytes;
+    message.msg_controllen = sizeof control.bytes;
+    return message;
+}
+
 }  // namespace
 
 // Nothing to start: the POSIX socket interface is part of the C library.
@@ -69,18 +100,25 @@ bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept {
 
 bool Socket::openStream() noexcept {
     close();
-    descriptor_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    descriptor_ = unlessInjected(faults_, SocketCall::open,
+                                 [] { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
     return isValid();
 }
 
 bool Socket::openDatagram() noexcept {
     close();
-    descriptor_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    return isValid();
+    descriptor_ = unlessInjected(faults_, SocketCall::open, [] {
+        return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    });
+    if (!isValid()) return false;
+    const int on = 1;
+    ::setsockopt(static_cast<int>(descriptor_), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    return true;
 }
 
 bool Socket::setNonBlocking() noexcept {
-    const int flags = ::fcntl(descriptor_, F_GETFL);
+    const int flags = unlessInjected(faults_, SocketCall::setNonBlocking,
+                                     [this] { return ::fcntl(static_cast<int>(descriptor_), F_GETFL); });
     return flags >= 0 && ::fcntl(descriptor_, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
@@ -91,7 +129,9 @@ bool Socket::setOption(SocketOption option, int value) noexcept {
 
 BindError Socket::bind(const Ipv4Endpoint& local) noexcept {
     const sockaddr_in record = toSockaddr(local);
-    if (::bind(descriptor_, reinterpret_cast<const sockaddr*>(&record), sizeof record) == 0) {
+    if (unlessInjected(faults_, SocketCall::bind, [&] {
+            return ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&record), sizeof record);
+        }) == 0) {
         return BindError::none;
     }
     switch (errno) {
@@ -102,7 +142,14 @@ BindError Socket::bind(const Ipv4Endpoint& local) noexcept {
     }
 }
 
-bool Socket::listen(int backlog) noexcept { return ::listen(descriptor_, backlog) == 0; }
+bool Socket::listen(int backlog) noexcept {
+    if (unlessInjected(faults_, SocketCall::listen, [&] { return ::listen(descriptor_, backlog); }) != 0) {
+        return false;
+    }
+    // Any descriptor will do as the reserve; a duplicate needs no file.
+    if (reserve_ == kInvalidSocket) reserve_ = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
+    return true;
+}
 
 std::uint16_t Socket::localPort() const noexcept {
     sockaddr_in record{};
@@ -114,16 +161,30 @@ std::uint16_t Socket::localPort() const noexcept {
 Socket Socket::accept(Ipv4Endpoint& peer) noexcept {
     sockaddr_in record{};
     socklen_t length = sizeof record;
-    const int accepted = ::accept4(descriptor_, reinterpret_cast<sockaddr*>(&record), &length,
-                                   SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (accepted >= 0) peer = fromSockaddr(record);
-    return Socket(accepted);
+    const int accepted = unlessInjected(faults_, SocketCall::accept, [&] {
+        return ::accept4(descriptor_, reinterpret_cast<sockaddr*>(&record), &length,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+    });
+    if (accepted >= 0) {
+        peer = fromSockaddr(record);
+    } else if (outOfDescriptors(errno)) {
+        dropPendingConnection();
+    }
+    return Socket(accepted, faults_);
+}
+
+void Socket::dropPendingConnection() noexcept {
+    if (reserve_ != kInvalidSocket) ::close(static_cast<int>(reserve_));
+    const int taken = ::accept4(descriptor_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (taken >= 0) ::close(taken);
+    reserve_ = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
 }
 
 long Socket::receive(void* buffer, std::size_t capacity) noexcept {
     ssize_t received;
     do {
-        received = ::recv(descriptor_, buffer, capacity, MSG_DONTWAIT);
+        received = unlessInjected(faults_, SocketCall::receive,
+                                  [&] { return ::recv(descriptor_, buffer, capacity, MSG_DONTWAIT); });
     } while (received < 0 && errno == EINTR);
     return static_cast<long>(received);
 }
@@ -131,34 +192,68 @@ long Socket::receive(void* buffer, std::size_t capacity) noexcept {
 long Socket::send(const void* data, std::size_t length) noexcept {
     ssize_t sent;
     do {
-        sent = ::send(descriptor_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        sent = unlessInjected(faults_, SocketCall::send, [&] {
+            return ::send(descriptor_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        });
     } while (sent < 0 && errno == EINTR);
     return static_cast<long>(sent);
 }
 
-long Socket::receiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint& source) noexcept {
+long Socket::receiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint& source,
+                         std::uint32_t& localAddress) noexcept {
     sockaddr_in record{};
-    socklen_t length = sizeof record;
+    iovec data{buffer, capacity};
+    PacketInfoControl control{};
+    msghdr message = datagramMessage(record, data, control);
     ssize_t size;
     do {
-        size = ::recvfrom(descriptor_, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
-                          reinterpret_cast<sockaddr*>(&record), &length);
+        size = unlessInjected(faults_, SocketCall::receive,
+                              [&] { return ::recvmsg(descriptor_, &message, MSG_TRUNC | MSG_DONTWAIT); });
     } while (size < 0 && errno == EINTR);
-    if (size >= 0) source = fromSockaddr(record);
+    if (size < 0) return -1;
+    source = fromSockaddr(record);
+    localAddress = kAnyAddress;
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item != nullptr; item = CMSG_NXTHDR(&message, item)) {
+        if (item->cmsg_level != IPPROTO_IP || item->cmsg_type != IP_PKTINFO) continue;
+        in_pktinfo info{};
+        std::memcpy(&info, CMSG_DATA(item), sizeof info);
+        // The local address to answer from: the destination of a unicast
+        // datagram, the receiving interface's address for a broadcast.
+        localAddress = ntohl(info.ipi_spec_dst.s_addr);
+    }
     return static_cast<long>(size);
 }
 
-long Socket::sendTo(const void* data, std::size_t length, const Ipv4Endpoint& destination) noexcept {
-    const sockaddr_in record = toSockaddr(destination);
+long Socket::sendTo(const void* data, std::size_t length, const Ipv4Endpoint& destination,
+                    std::uint32_t localAddress) noexcept {
+    sockaddr_in record = toSockaddr(destination);
+    iovec bytes{const_cast<void*>(data), length};
+    PacketInfoControl control{};
+    msghdr message = datagramMessage(record, bytes, control);
+    if (localAddress == kAnyAddress) {
+        message.msg_control = nullptr;
+        message.msg_controllen = 0;
+    } else {
+        cmsghdr* item = CMSG_FIRSTHDR(&message);
+        item->cmsg_level = IPPROTO_IP;
+        item->cmsg_type = IP_PKTINFO;
+        item->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst.s_addr = htonl(localAddress);
+        std::memcpy(CMSG_DATA(item), &info, sizeof info);
+    }
     ssize_t sent;
     do {
-        sent = ::sendto(descriptor_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT,
-                        reinterpret_cast<const sockaddr*>(&record), sizeof record);
+        sent = unlessInjected(faults_, SocketCall::send, [&] {
+            return ::sendmsg(descriptor_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        });
     } while (sent < 0 && errno == EINTR);
     return static_cast<long>(sent);
 }
 
 void Socket::close() noexcept {
+    if (reserve_ != kInvalidSocket) ::close(static_cast<int>(reserve_));
+    reserve_ = kInvalidSocket;
     if (!isValid()) return;
     ::close(static_cast<int>(descriptor_));
     descriptor_ = kInvalidSocket;
@@ -171,7 +266,8 @@ SocketWaitSet::Result SocketWaitSet::wait(std::uint32_t timeoutMs) noexcept {
     }
     readable_ = 0;
     const int timeout = timeoutMs == 0 ? -1 : static_cast<int>(timeoutMs);
-    const int ready = ::poll(records, static_cast<nfds_t>(count_), timeout);
+    const int ready = unlessInjected(
+        faults_, SocketCall::wait, [&] { return ::poll(records, static_cast<nfds_t>(count_), timeout); });
     if (ready > 0) {
         for (int entry = 0; entry < count_; ++entry) {
             if ((records[entry].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {

@@ -87,16 +87,13 @@ public:
         return bytes;
     }
 
-    // True once the server closed the connection (end of stream or reset);
-    // bytes still queued before the close are skipped.
+    // True once the server closed the connection (end of stream or reset)
+    // without a byte arriving before: a connection closed without reply.
     bool closedByPeer(int timeoutMs = 1000) {
-        std::uint8_t chunk[512];
-        while (waitReadable(timeoutMs)) {
-            const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
-            if (got == 0 || (got < 0 && errno == ECONNRESET)) return true;
-            if (got < 0) return false;
-        }
-        return false;
+        if (!waitReadable(timeoutMs)) return false;
+        std::uint8_t byte;
+        const ssize_t got = ::recv(fd_, &byte, 1, MSG_DONTWAIT);
+        return got == 0 || (got < 0 && errno == ECONNRESET);
     }
 
     // True when nothing arrives within timeoutMs (no data and no close).

@@ -233,36 +233,10 @@ TEST_F(RtuOverTcpServing, EveryReadableConnectionIsServedInOnePass) {
 }
 
 TEST_F(RtuOverTcpServing, ReplyThatCannotLeaveWholeClosesAfterItsBookkeeping) {
-    // A master with a small receive window that sends requests but never
-    // reads, and a server connection with the smallest send buffer: once the
-    // replies fill both, a send falls short and the connection is closed,
-    // after the success counter and the request notification of that request.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    const int small = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(pass(), MB_OK);
-    ASSERT_EQ(server().connectionCount(), 1);
-    ::setsockopt(server().connectionDescriptor(0), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-
     Bytes echo{0x08, 0x00, 0x00};
     echo.resize(253, 0xA5);
-    const Bytes request = rtuFrame(kServedUnit, echo);
-    std::uint32_t served = 0;
-    while (server().connectionCount() == 1 && served < 2000) {
-        ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL | MSG_DONTWAIT),
-                  static_cast<ssize_t>(request.size()))
-            << "after " << served << " requests";
-        ASSERT_EQ(pass(), MB_OK);
-        ++served;
-    }
-    ::close(fd);
-    ASSERT_EQ(server().connectionCount(), 0) << "no send fell short in " << served << " requests";
+    const int sent = sendUntilAReplyFallsShort(rtuFrame(kServedUnit, echo));
+    ASSERT_EQ(server().connectionCount(), 0) << "no send fell short in " << sent << " requests";
     // Every request read was served, the one whose reply fell short included.
     EXPECT_GE(total(), 1u);
     EXPECT_EQ(success(), total());

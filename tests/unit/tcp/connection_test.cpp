@@ -165,16 +165,62 @@ TEST_F(ConnectionTest, MasterClosingIsNotifiedAndNotCounted) {
     EXPECT_EQ(Notifications::events, (Events{"accept 127.0.0.1", "close 127.0.0.1"}));
 }
 
-TEST_F(ConnectionTest, MasterResettingAfterItsRequestDoesNotRaiseSigpipe) {
-    // Without MSG_NOSIGNAL the reply's send to the reset connection would
-    // end this process.
+TEST_F(ConnectionTest, MasterLeavingWithRequestsOutstandingDoesNotRaiseSigpipe) {
+    // The master sends two requests and closes. The first reply meets the
+    // closed socket, whose reset leaves the server's connection broken with
+    // EPIPE pending; the second reply's send then fails with EPIPE, which
+    // ends this process with SIGPIPE unless the send suppresses it.
     LoopbackClient master = connectMaster();
-    ASSERT_TRUE(master.send(unsupportedRequest(1, 1)));
-    master.reset();
+    std::vector<std::uint8_t> both = unsupportedRequest(1, 1);
+    const std::vector<std::uint8_t> second = unsupportedRequest(2, 1);
+    both.insert(both.end(), second.begin(), second.end());
+    ASSERT_TRUE(master.send(both));
+    master.close();
     EXPECT_EQ(pass(), MB_OK);
+    ASSERT_EQ(server().connectionCount(), 1);
+    pollfd broken{server().connectionDescriptor(0), 0, 0};
+    ASSERT_EQ(::poll(&broken, 1, 1000), 1);
+    ASSERT_NE(broken.revents & POLLERR, 0);
     EXPECT_EQ(pass(), MB_OK);
     EXPECT_EQ(server().connectionCount(), 0);
+    EXPECT_EQ(mbusSlave_getSuccessCounter(raw()), 2u);
     EXPECT_EQ(Notifications::events.back(), "close 127.0.0.1");
+}
+
+TEST_F(ConnectionTest, ReplyThatCannotLeaveWholeClosesAfterItsBookkeeping) {
+    // A reply cut short would put the master's stream out of step.
+    std::vector<std::uint8_t> echo{0x08, 0x00, 0x00};
+    echo.resize(253, 0xA5);
+    const int sent = sendUntilAReplyFallsShort(mbapFrame(1, 1, echo));
+    ASSERT_EQ(server().connectionCount(), 0) << "no send fell short in " << sent << " requests";
+    EXPECT_GE(mbusSlave_getTotalCounter(raw()), 1u);
+    EXPECT_EQ(mbusSlave_getSuccessCounter(raw()), mbusSlave_getTotalCounter(raw()));
+    ASSERT_GE(Notifications::events.size(), 3u);
+    const std::size_t last = Notifications::events.size() - 1;
+    EXPECT_EQ(Notifications::events[last], "close 127.0.0.1");
+    EXPECT_EQ(Notifications::events[last - 1], "request 127.0.0.1");
+}
+
+TEST_F(ConnectionTest, AcceptedConnectionsGetTheirOptions) {
+    LoopbackClient master = connectMaster();
+    const int fd = server().connectionDescriptor(0);
+    const struct {
+        const char* name;
+        int level;
+        int option;
+        int expected;
+    } options[] = {
+        {"no delay", IPPROTO_TCP, TCP_NODELAY, 1},
+        {"keep-alive", SOL_SOCKET, SO_KEEPALIVE, 1},
+        {"receive buffer (Linux reports twice the size set)", SOL_SOCKET, SO_RCVBUF, 2 * 4160},
+    };
+    for (const auto& o : options) {
+        SCOPED_TRACE(o.name);
+        int value = -1;
+        socklen_t length = sizeof value;
+        ASSERT_EQ(::getsockopt(fd, o.level, o.option, &value, &length), 0);
+        EXPECT_EQ(value, o.expected);
+    }
 }
 
 TEST_F(ConnectionTest, ThirtyThirdMasterWaitsInTheBacklogUntilASlotIsFree) {

@@ -100,12 +100,14 @@ TEST(DatagramSocket, ReportsTheSourceAndTheFullSizeOfACutDatagram) {
     ASSERT_EQ(waitSet.wait(1000), SocketWaitSet::Result::ready);
     std::uint8_t buffer[260];
     Ipv4Endpoint source;
-    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source), 300);  // cut to 260
+    std::uint32_t local = 0;
+    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source, local), 300);  // cut to 260
     EXPECT_EQ(source.address, 0x7F000002u);
     EXPECT_EQ(source.port, sender.localPort());
-    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source), 3);
+    EXPECT_EQ(local, 0x7F000001u);
+    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source, local), 3);
     EXPECT_EQ(std::memcmp(buffer, "abc", 3), 0);
-    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source), -1);  // nothing left
+    EXPECT_EQ(receiver.receiveFrom(buffer, sizeof buffer, source, local), -1);  // nothing left
 }
 
 TEST(HostResolution, DottedAddressesAndNames) {

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -114,6 +119,34 @@ protected:
         EXPECT_EQ(pass(), MB_OK);
         EXPECT_EQ(server().connectionCount(), before + 1);
         return master;
+    }
+
+    // Sends `request` once per pass from a master with the smallest receive
+    // window that never reads, to a server connection with the smallest send
+    // buffer, until the replies fill both, a send falls short and the server
+    // closes the connection. The requests sent, at most 2000.
+    int sendUntilAReplyFallsShort(const std::vector<std::uint8_t>& request) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_GE(fd, 0);
+        const int small = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int sent = 0;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            pass() == MB_OK && server().connectionCount() == 1) {
+            ::setsockopt(server().connectionDescriptor(0), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+            while (server().connectionCount() == 1 && sent < 2000 &&
+                   ::send(fd, request.data(), request.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                       static_cast<ssize_t>(request.size()) &&
+                   pass() == MB_OK) {
+                ++sent;
+            }
+        }
+        ::close(fd);
+        return sent;
     }
 
     HandlePtr handle;

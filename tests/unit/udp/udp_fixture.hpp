@@ -54,6 +54,20 @@ public:
                         sizeof server) == static_cast<ssize_t>(bytes.size());
     }
 
+    // Connects to host:port: from then on only datagrams from there arrive,
+    // as for a master on a connected socket.
+    bool connectTo(const char* host, std::uint16_t port) {
+        sockaddr_in server{};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(port);
+        ::inet_pton(AF_INET, host, &server.sin_addr);
+        return ::connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+    }
+
+    bool send(const std::vector<std::uint8_t>& bytes) {
+        return ::send(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+    }
+
     // One datagram within timeoutMs, with the port it came from; empty and
     // port 0 when none arrived.
     std::vector<std::uint8_t> receive(int timeoutMs = 1000, std::uint16_t* fromPort = nullptr) {
@@ -95,9 +109,9 @@ protected:
     MbusSlaveHandle* raw() { return handle.get(); }
     UdpProtocol& server() { return *protocolAs<UdpProtocol>(raw()); }
 
-    void start() {
+    void start(const char* host = "127.0.0.1") {
         ASSERT_EQ(mbusSlave_setPort(raw(), 0), MB_OK);
-        ASSERT_EQ(mbusSlave_startupIpServer(raw(), "127.0.0.1"), MB_OK);
+        ASSERT_EQ(mbusSlave_startupIpServer(raw(), host), MB_OK);
         port = server().boundPort();
         ASSERT_NE(port, 0);
     }

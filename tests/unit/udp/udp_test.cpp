@@ -70,6 +70,38 @@ TEST_F(UdpServerTest, StartupFailuresLeaveTheServerStopped) {
     EXPECT_EQ(server().serverDescriptor(), -1);
 }
 
+TEST_F(UdpServerTest, SecondServerOnABoundPortIsRefusedAndTheFirstKeepsItsTraffic) {
+    serveUnit(-1);
+    start(nullptr);
+    for (const char* host : {static_cast<const char*>(nullptr), "127.0.0.1"}) {
+        SCOPED_TRACE(host == nullptr ? "every address" : host);
+        HandlePtr second(mbusSlave_createUdpProtocol());
+        ASSERT_EQ(mbusSlave_setPort(second.get(), port), MB_OK);
+        EXPECT_EQ(mbusSlave_startupIpServer(second.get(), host), MB_ERR_TCP_PORT_BOUND);
+        EXPECT_EQ(mbusSlave_isStarted(second.get()), 0);
+    }
+    ASSERT_TRUE(master.sendTo(port, unsupportedRequest(1, 1)));
+    EXPECT_EQ(pass(), MB_OK);
+    EXPECT_EQ(master.receive(), illegalFunctionReply(1, 1));
+    EXPECT_EQ(total(), 1u);
+}
+
+TEST_F(UdpServerTest, ReplyLeavesFromTheAddressTheRequestCameTo) {
+    // A master on a connected socket takes datagrams from the address it
+    // sent to only; the host has several (127.0.0.0/8).
+    serveUnit(-1);
+    start(nullptr);
+    for (const char* address : {"127.0.0.2", "127.0.0.1", "127.0.0.77"}) {
+        SCOPED_TRACE(address);
+        DatagramMaster connected;
+        ASSERT_TRUE(connected.open());
+        ASSERT_TRUE(connected.connectTo(address, port));
+        ASSERT_TRUE(connected.send(unsupportedRequest(2, 1)));
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_EQ(connected.receive(), illegalFunctionReply(2, 1));
+    }
+}
+
 TEST_F(UdpServerTest, DatagramSocketIsNonBlockingWithFrameSizedBuffers) {
     start();
     const int fd = server().serverDescriptor();
