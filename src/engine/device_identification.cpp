@@ -83,7 +83,9 @@ int SlaveProtocol::readDeviceIdentification(std::uint8_t* frame, int firstId, in
         if (id > kLastBasicId) frame[kConformityOffset] = kConformityRegular;
     }
 
-    char value[kObjectAreaSize];
+    // Cleared once: a callback that claims more than it wrote sends zeros
+    // (or an earlier object's bytes), never what the stack held.
+    char value[kObjectAreaSize] = {};
     int id = firstId;
     while (id <= lastId) {
         const int valueLength = bracketed(
@@ -95,7 +97,9 @@ int SlaveProtocol::readDeviceIdentification(std::uint8_t* frame, int firstId, in
             id = kFirstExtendedId;
             continue;
         }
-        if (replyLength + 2 + valueLength > kMaxReplyLength) {
+        // A length beyond the buffer does not fit either; checked first, so
+        // that no sum can overflow.
+        if (valueLength > kObjectCapacity || replyLength + 2 + valueLength > kMaxReplyLength) {
             // Never truncated: the master asks again from this object.
             frame[kMoreFollowsOffset] = kMoreFollows;
             frame[kNextObjectIdOffset] = static_cast<std::uint8_t>(id);

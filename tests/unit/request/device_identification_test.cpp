@@ -1,4 +1,6 @@
 // Encapsulated Interface Transport (43) with Read Device Identification.
+#include <cstdint>
+
 #include "request_fixture.hpp"
 
 namespace mbslave::test {
@@ -157,16 +159,52 @@ TEST_F(DeviceIdentification, ObjectThatDoesNotFitIsAnnouncedNotTruncated) {
 TEST_F(DeviceIdentification, IndividualAccess) {
     table.addDeviceIdObject(7, value(243, 'L'));
     table.addDeviceIdObject(8, value(244, 'L'));
-    table.addDeviceIdObject(9, value(245, 'L'));
-    table.addDeviceIdObject(10, Bytes(1000, 'L'));  // claims more than the buffer holds
+    table.addDeviceIdObject(9, value(245, 'L'));                // the buffer's capacity
+    table.addDeviceIdObject(10, Bytes(1000, 'L'));              // claims more than the buffer holds
+    table.addDeviceIdObject(11, value(3, 'L'), 246);            // capacity + 1
+    table.addDeviceIdObject(12, value(3, 'L'), INT32_MAX);      // no sum may overflow
+    table.addDeviceIdObject(13, value(3, 'L'), INT32_MAX - 9);  // 8 + 2 + this wraps to INT32_MIN
     const Reply fits = run(readDeviceId(4, 7));
     EXPECT_EQ(fits.length, 253);
     EXPECT_EQ(listed(fits), (std::vector<std::pair<int, int>>{{7, 243}}));
 
-    for (std::uint8_t id : {8, 9, 10, 11}) {  // too long, or no such object
+    for (std::uint8_t id : {8, 9, 10, 11, 12, 13, 14}) {  // too long, or no such object
         SCOPED_TRACE(int{id});
         expectException(readDeviceId(4, id), 2);
     }
+}
+
+TEST_F(DeviceIdentification, ObjectClaimingMoreThanTheBufferIsAnnouncedAsNotFitting) {
+    for (const int claimed : {246, INT32_MAX - 11, INT32_MAX}) {
+        SCOPED_TRACE(claimed);
+        RecordingTable fresh;
+        protocol.setDataTable(kSlave, &fresh);
+        fresh.addDeviceIdObject(0, value(4, 'a'));
+        fresh.addDeviceIdObject(1, value(2, 'b'), claimed);
+        fresh.addDeviceIdObject(2, value(4, 'c'));
+        const Reply reply = run(readDeviceId(1, 0));
+        EXPECT_EQ(listed(reply), (std::vector<std::pair<int, int>>{{0, 4}}));
+        EXPECT_EQ(reply.bytes[5], 0xFF);
+        EXPECT_EQ(reply.bytes[6], 1);
+        EXPECT_EQ(reply.length, 14);
+    }
+    protocol.setDataTable(kSlave, &table);
+}
+
+// Leaves a pattern on the stack below the caller, where the locals of the
+// calls that follow will lie.
+[[gnu::noinline]] void dirtyStack() {
+    volatile std::uint8_t area[65536];
+    for (volatile std::uint8_t& byte : area) byte = 0xA5;
+}
+
+TEST_F(DeviceIdentification, LengthBeyondWhatTheCallbackWroteSendsNoStackBytes) {
+    table.addDeviceIdObject(0, value(2, 'v'), 40);
+    dirtyStack();
+    const Reply reply = run(readDeviceId(4, 0));
+    ASSERT_EQ(reply.length, 8 + 2 + 40);
+    EXPECT_EQ(Bytes(reply.bytes.begin() + 10, reply.bytes.begin() + 12), value(2, 'v'));
+    EXPECT_EQ(Bytes(reply.bytes.begin() + 12, reply.bytes.end()), value(38, 0));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // Read Exception Status (7), Diagnostics (8) and Report Slave ID (17).
+#include <cstdint>
+
 #include "request_fixture.hpp"
 
 namespace mbslave::test {
@@ -79,7 +81,9 @@ TEST_F(DiagnosticRequests, ReportSlaveIdLengthLimits) {
     EXPECT_EQ(longest.length, 253);
     EXPECT_EQ(longest.bytes[2], 250);
 
-    for (int result : {0, 250, -1000}) {
+    // 250 is the buffer's capacity, which leaves no room for the run
+    // indicator; 251 and INT32_MAX claim more than the buffer holds.
+    for (int result : {0, 250, 251, INT32_MAX, -1000}) {
         SCOPED_TRACE(result);
         table.slaveId.clear();
         table.slaveIdResult = result;

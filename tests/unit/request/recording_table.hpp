@@ -38,14 +38,18 @@ public:
     int runIndicator = 0;
     std::array<std::vector<std::uint8_t>, 256> deviceIdObjects{};
     std::array<bool, 256> deviceIdPresent{};
+    std::array<int, 256> deviceIdClaimedLength{};  // returned instead of the size when > 0
     // Names of operations that refuse (return 0).
     std::vector<std::string> refused;
     // File records: value of register i of a read = fileNo * 1000 + recordNo + i.
     std::vector<Call> calls;
 
-    void addDeviceIdObject(int id, std::vector<std::uint8_t> value) {
+    // An object whose callback writes `value` and reports its size, or
+    // `claimedLength` when that is given.
+    void addDeviceIdObject(int id, std::vector<std::uint8_t> value, int claimedLength = 0) {
         deviceIdObjects[static_cast<std::size_t>(id)] = std::move(value);
         deviceIdPresent[static_cast<std::size_t>(id)] = true;
+        deviceIdClaimedLength[static_cast<std::size_t>(id)] = claimedLength;
     }
     bool refuses(const std::string& operation) const {
         for (const std::string& name : refused) {
@@ -137,7 +141,8 @@ public:
         if (buffer != nullptr) {
             std::memcpy(buffer, value.data(), std::min(value.size(), static_cast<std::size_t>(capacity)));
         }
-        return static_cast<int>(value.size());
+        const int claimed = deviceIdClaimedLength[static_cast<std::size_t>(objectId)];
+        return claimed > 0 ? claimed : static_cast<int>(value.size());
     }
     void lock() override {
         ++lockDepth;
