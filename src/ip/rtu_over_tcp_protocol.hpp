@@ -12,8 +12,9 @@ namespace mbslave {
 constexpr std::uint16_t kDefaultRtuOverTcpPort = 1100;
 // Slave address and PDU plus the CRC.
 constexpr int kRtuFrameCapacity = kMaxFrameLength + 2;
-// Slave address, function code, one data byte and the CRC.
-constexpr int kMinRtuOverTcpFrame = 5;
+// Slave address, function code and the CRC: Read Exception Status and
+// Report Slave ID carry nothing more.
+constexpr int kMinRtuOverTcpFrame = 4;
 
 class RtuOverTcpProtocol : public TcpProtocol {
 public:

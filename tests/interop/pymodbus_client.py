@@ -11,7 +11,6 @@ import logging
 import sys
 
 from pymodbus.client import ModbusTcpClient, ModbusUdpClient
-from pymodbus.exceptions import ConnectionException
 from pymodbus.file_message import FileRecord, ReadFileRecordRequest, WriteFileRecordRequest
 from pymodbus.mei_message import ReadDeviceInformationRequest
 from pymodbus.other_message import ReportSlaveIdRequest
@@ -104,26 +103,22 @@ class Suite:
 
     def others(self):
         c = self.client
-        # RTU frames over TCP shorter than 5 bytes close the connection: the
-        # 4-byte requests of FC7 and FC17 are checked apart.
-        four_byte_requests = self.kind != "rtutcp"
-        if four_byte_requests:
-            reply = c.read_exception_status(slave=UNIT)
-            if self.check_reply(reply, "FC7"):
-                self.check(reply.status == 0x5A, f"FC7 status {reply.status}")
+        # Over RTU framing FC7 and FC17 are 4-byte frames.
+        reply = c.read_exception_status(slave=UNIT)
+        if self.check_reply(reply, "FC7"):
+            self.check(reply.status == 0x5A, f"FC7 status {reply.status}")
         # pymodbus 3.0's RTU framer takes every FC8 reply for 8 bytes, so over
         # RTU framing the echo carries one word.
         echo = [0x1234] if self.kind == "rtutcp" else [0x1234, 0x5678]
         reply = c.diag_query_data(echo, slave=UNIT)
         if self.check_reply(reply, "FC8 query data"):
             self.check(list(reply.message) == echo, f"FC8 echo {reply.message}")
-        if four_byte_requests:
-            reply = c.execute(ReportSlaveIdRequest(unit=UNIT))
-            if self.check_reply(reply, "FC17"):
-                # The byte count covers the id and the run indicator; pymodbus
-                # 3.0 keeps both in `identifier`.
-                self.check(reply.identifier == b"mbslave\xff" and reply.status,
-                           f"FC17 id {reply.identifier} {reply.status}")
+        reply = c.execute(ReportSlaveIdRequest(unit=UNIT))
+        if self.check_reply(reply, "FC17"):
+            # The byte count covers the id and the run indicator; pymodbus
+            # 3.0 keeps both in `identifier`.
+            self.check(reply.identifier == b"mbslave\xff" and reply.status,
+                       f"FC17 id {reply.identifier} {reply.status}")
         reply = c.execute(ReadDeviceInformationRequest(read_code=1, object_id=0, unit=UNIT))
         if self.check_reply(reply, "FC43 basic"):
             self.check(reply.information == {0: b"mbslave", 1: b"interop-server", 2: b"2.11.0.0"},
@@ -148,23 +143,6 @@ class Suite:
             ILLEGAL_DATA_ADDRESS, "FC20 unknown file")
 
 
-def four_byte_frames_close(suite):
-    """RTU over TCP: a 4-byte frame (FC7, FC17) closes the connection without
-    a reply; a new connection is served again."""
-    for name, send in (("FC7", lambda c: c.read_exception_status(slave=UNIT)),
-                       ("FC17", lambda c: c.execute(ReportSlaveIdRequest(unit=UNIT)))):
-        try:
-            reply = send(suite.client)
-            closed = reply is None or reply.isError()
-        except ConnectionException:
-            closed = True
-        suite.check(closed, f"{name} 4-byte frame closes the connection")
-        suite.client.close()
-        suite.check(suite.client.connect(), f"reconnect after {name}")
-        reply = suite.client.read_holding_registers(42, 1, slave=UNIT)
-        suite.check(not reply.isError() and reply.registers == [42], f"served after {name}")
-
-
 def make_client(port, kind):
     if kind == "udp":
         return ModbusUdpClient("127.0.0.1", port=port, timeout=3, retries=0)
@@ -185,8 +163,6 @@ def main():
     suite.registers()
     suite.bits()
     suite.others()
-    if kind == "rtutcp":
-        four_byte_frames_close(suite)
     reads = [client.read_holding_registers(42, 1, slave=UNIT) for _ in range(100)]
     suite.check(all(not r.isError() and r.registers == [42] for r in reads),
                 "100 reads on one connection")

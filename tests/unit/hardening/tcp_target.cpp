@@ -71,8 +71,8 @@ protected:
         return reply;
     }
 
-    // A frame of fewer than 5 bytes closes the connection.
-    bool framingDrops(const Bytes& request) const override { return request.size() + 2 < 5; }
+    // A frame of fewer than 4 bytes closes the connection.
+    bool framingDrops(const Bytes& request) const override { return request.size() + 2 < 4; }
 };
 
 }  // namespace

@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
     Frames, RtuOverTcpClosingFrames,
     ::testing::Values(
         ClosingFrame{"singleByte", {kServedUnit}},
-        ClosingFrame{"fourBytesWithValidCrc", rtuFrame(kServedUnit, {0x07})},
+        ClosingFrame{"threeBytesWithValidCrc", rtuFrame(kServedUnit, {})},
         ClosingFrame{"wrongCrc", withBadCrc(readTwoRegisters(kServedUnit))},
         ClosingFrame{"unitWithoutDataTable", readTwoRegisters(kServedUnit + 1)},
         ClosingFrame{"firstThreeBytesOfASplitFrame", prefix(readTwoRegisters(kServedUnit), 3)},
@@ -147,6 +147,45 @@ INSTANTIATE_TEST_SUITE_P(
                      concatenated(readTwoRegisters(kServedUnit), readTwoRegisters(kServedUnit))},
         ClosingFrame{"moreThan256Bytes", oversized()}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct StatusCallbacks {
+    static int exceptionStatus(const RequestInfo*) { return 0x5A; }
+    static int slaveId(char buffer[], int, const RequestInfo*) {
+        buffer[0] = 'm';
+        buffer[1] = 'b';
+        return 2;
+    }
+    static int running(const RequestInfo*) { return 1; }
+};
+
+TEST_F(RtuOverTcpServing, FourByteRequestsAreAnswered) {
+    ASSERT_EQ(mbusSlave_configureCallbacks(raw(), kServedUnit, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr,
+                                           &StatusCallbacks::exceptionStatus, nullptr, nullptr,
+                                           nullptr, &StatusCallbacks::slaveId,
+                                           &StatusCallbacks::running, nullptr),
+              MB_OK);
+    const struct {
+        const char* name;
+        Bytes request;
+        Bytes reply;
+    } cases[] = {
+        {"read exception status", rtuFrame(kServedUnit, {0x07}), rtuFrame(kServedUnit, {0x07, 0x5A})},
+        {"report slave id", rtuFrame(kServedUnit, {0x11}),
+         rtuFrame(kServedUnit, {0x11, 0x03, 'm', 'b', 0xFF})},
+    };
+    LoopbackClient master = connectMaster();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(c.request.size(), 4u);
+        ASSERT_TRUE(master.send(c.request));
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_EQ(master.receive(c.reply.size()), c.reply);
+    }
+    EXPECT_EQ(server().connectionCount(), 1);
+    EXPECT_EQ(total(), 2u);
+    EXPECT_EQ(success(), 2u);
+}
 
 TEST_F(RtuOverTcpServing, SecondHalfOfASplitFrameArrivesOnAClosedConnection) {
     const Bytes frame = readTwoRegisters(kServedUnit);
