@@ -26,7 +26,7 @@ TEST(SimOptions, DefaultsPerTransport) {
     EXPECT_EQ(outcome.options->port, 5020);
     EXPECT_EQ(formatRanges(outcome.options->units), "1");
     EXPECT_EQ(outcome.options->timeOutMs, 1000u);
-    EXPECT_FALSE(outcome.options->connectionTimeOutMs);
+    EXPECT_EQ(outcome.options->connectionTimeOutMs, 60000u);
     EXPECT_FALSE(outcome.options->noExceptions);
     EXPECT_FALSE(outcome.options->quiet);
     EXPECT_EQ(outcome.options->durationS, 0);
@@ -34,9 +34,11 @@ TEST(SimOptions, DefaultsPerTransport) {
     outcome = parse({"rtutcp"});
     ASSERT_TRUE(outcome.options) << outcome.err;
     EXPECT_EQ(outcome.options->port, 1100);
+    EXPECT_EQ(outcome.options->connectionTimeOutMs, 60000u);
     outcome = parse({"udp"});
     ASSERT_TRUE(outcome.options) << outcome.err;
     EXPECT_EQ(outcome.options->port, 5020);
+    EXPECT_FALSE(outcome.options->connectionTimeOutMs);
 
     outcome = parse({"rtu", "--device", "/dev/ttyUSB0"});
     ASSERT_TRUE(outcome.options) << outcome.err;
@@ -144,6 +146,7 @@ TEST(SimOptions, HelpListsOnlyAvailableTransportsWithExamples) {
     EXPECT_NE(outcome.out.find("Examples:"), std::string::npos);
     EXPECT_NE(outcome.out.find("mbpoll"), std::string::npos);
     EXPECT_NE(outcome.out.find("Exit codes"), std::string::npos);
+    EXPECT_NE(outcome.out.find("(0: never; default 60000)"), std::string::npos);
     EXPECT_EQ(outcome.out.find("RTU frames over TCP"), std::string::npos);
     EXPECT_EQ(outcome.out.find("mbslave-sim ascii"), std::string::npos);
 

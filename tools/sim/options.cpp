@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::uint32_t kMaxTimeOutMs = 100000;
 constexpr std::uint32_t kMaxConnectionTimeOutMs = 3600000;
+// Idle connections close after a minute, so that masters that connect and
+// fall silent cannot hold every one of the 32 connections for ever.
+constexpr std::uint32_t kDefaultConnectionTimeOutMs = 60000;
 constexpr std::uint32_t kMaxRs485DelayMs = 100000;
 constexpr std::uint32_t kMaxFrameToleranceMs = 20;
 
@@ -173,7 +176,8 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
         ->check(CLI::Range(std::uint32_t{0}, kMaxTimeOutMs))
         ->capture_default_str();
     app.add_option("--conn-timeout", common.connectionTimeOutMs,
-                   "tcp, rtutcp: close a connection idle for MS ms (0: never)")
+                   "tcp, rtutcp: close a connection idle for MS ms (0: never; default " +
+                       std::to_string(kDefaultConnectionTimeOutMs) + ")")
         ->check(CLI::Range(std::uint32_t{0}, kMaxConnectionTimeOutMs));
     app.add_flag("--no-exceptions", common.noExceptions, "send no reply instead of an exception response");
     app.add_option("--map", common.mapFile, "JSON file with the initial values of the units");
@@ -235,6 +239,7 @@ ParseOutcome finishOptions(ParsedArguments& parsed) {
     options.port =
         !serialLine && chosen->count("--port") == 0 ? infoOf(options.transport).defaultPort : parsed.ip.port;
     options.connectionTimeOutMs = common.connectionTimeOutMs;
+    if (connectionKind && !options.connectionTimeOutMs) options.connectionTimeOutMs = kDefaultConnectionTimeOutMs;
     options.device = serial.device;
     options.baud = serial.baud;
     options.dataBits = serial.dataBits;
