@@ -123,8 +123,21 @@ protected:
 
     // Sends `request` once per pass from a master with the smallest receive
     // window that never reads, to a server connection with the smallest send
-    // buffer, until the replies fill both, a send falls short and the server
-    // closes the connection. The requests sent, at most 2000.
+    // buffer, until the replies fill both and a send falls short: the server
+    // closes the connection after the bookkeeping of that request.
+    void expectCloseAfterAReplyFallsShort(const std::vector<std::uint8_t>& request) {
+        const int sent = sendUntilAReplyFallsShort(request);
+        ASSERT_EQ(server().connectionCount(), 0) << "no send fell short in " << sent << " requests";
+        // Every request read was served, the one whose reply fell short included.
+        EXPECT_GE(mbusSlave_getTotalCounter(raw()), 1u);
+        EXPECT_EQ(mbusSlave_getSuccessCounter(raw()), mbusSlave_getTotalCounter(raw()));
+        const std::vector<std::string>& events = Notifications::events;
+        ASSERT_GE(events.size(), 3u);
+        EXPECT_EQ(events[events.size() - 1], "close 127.0.0.1");
+        EXPECT_EQ(events[events.size() - 2], "request 127.0.0.1");
+    }
+
+    // The requests sent, at most 2000, until the connection was closed.
     int sendUntilAReplyFallsShort(const std::vector<std::uint8_t>& request) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         EXPECT_GE(fd, 0);
