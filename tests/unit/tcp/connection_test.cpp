@@ -178,7 +178,7 @@ TEST_F(ConnectionTest, MasterLeavingWithRequestsOutstandingDoesNotRaiseSigpipe) 
     master.close();
     EXPECT_EQ(pass(), MB_OK);
     ASSERT_EQ(server().connectionCount(), 1);
-    pollfd broken{server().connectionDescriptor(0), 0, 0};
+    pollfd broken{static_cast<int>(server().connectionDescriptor(0)), 0, 0};
     ASSERT_EQ(::poll(&broken, 1, 1000), 1);
     ASSERT_NE(broken.revents & POLLERR, 0);
     EXPECT_EQ(pass(), MB_OK);
