@@ -1,5 +1,7 @@
 // Status and diagnostic requests: Read Exception Status (7), Diagnostics (8)
 // and Report Slave ID (17).
+#include <cstring>
+
 #include "engine/data_access.hpp"
 #include "engine/slave_protocol.hpp"
 #include "engine/wire_format.hpp"
@@ -41,6 +43,9 @@ int SlaveProtocol::serveDiagnostics(std::uint8_t* frame, int length) {
 int SlaveProtocol::serveReportSlaveId(std::uint8_t* frame, int length, DataTable& table) {
     if (length != kBareRequestLength) return exceptionReply(frame, ExceptionCode::kIllegalDataValue);
     char* idBytes = reinterpret_cast<char*>(frame + kSlaveIdOffset);
+    // A callback that claims more bytes than it wrote sends zeros, never what
+    // an earlier frame (on TCP perhaps another master's) left in the buffer.
+    std::memset(idBytes, 0, kSlaveIdCapacity);
     const int idLength = bracketed(
         table, &requestInfo, [&](DataTable& t) { return t.reportSlaveId(idBytes, kSlaveIdCapacity); });
     if (idLength < 1 || idLength > kSlaveIdMaxLength) {

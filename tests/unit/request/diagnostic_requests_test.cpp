@@ -75,6 +75,16 @@ TEST_F(DiagnosticRequests, ReportSlaveIdAppendsRunIndicator) {
     }
 }
 
+TEST_F(DiagnosticRequests, ReportSlaveIdLengthBeyondWrittenBytesSendsZeros) {
+    // The callback writes one byte but claims five: the other four must not
+    // carry what an earlier frame left in the buffer.
+    table.slaveId = {'M'};
+    table.slaveIdResult = 5;
+    table.runIndicator = 0;
+    const Reply reply = run({kSlave, 17});
+    EXPECT_EQ(reply.bytes, (Bytes{kSlave, 17, 6, 'M', 0, 0, 0, 0, 0x00}));
+}
+
 TEST_F(DiagnosticRequests, ReportSlaveIdLengthLimits) {
     table.slaveId.assign(249, 0x77);
     const Reply longest = run({kSlave, 17});
