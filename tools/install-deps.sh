@@ -19,7 +19,9 @@ set -eu
 group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libcpp-httplib-dev"
 # python3-serial-asyncio is only a Recommends of python3-pymodbus, but
 # pymodbus.client does not import without it.
-group_test="clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev
+# llvm and lld: where they are present, CMake's clang configuration of the
+# fuzzers takes their archiver and binary tools, so they are named here too.
+group_test="clang libclang-rt-dev llvm lld libgtest-dev libgmock-dev libbenchmark-dev
 libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll strace"
 group_arm="g++-arm-linux-gnueabihf qemu-user googletest"
 group_windows=""
