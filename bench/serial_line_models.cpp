@@ -20,7 +20,7 @@
 #include "serial/ascii_protocol.hpp"
 #include "serial/rtu_protocol.hpp"
 #include "serial_hardware.hpp"
-#include "support/served_table.hpp"
+#include "support/recording_table.hpp"
 #include "support/timed_serial_line.hpp"
 
 namespace {
@@ -76,7 +76,7 @@ template <typename Protocol>
 int servedWhole(LineReceiver receiver, int baud, int bitsPerCharacter, std::uint32_t toleranceMs, bool rtu,
                 const std::vector<Request>& requests) {
     TimedSerialDevice device(receiver, baud, bitsPerCharacter);
-    mbslave::test::ServedTable table;
+    mbslave::test::RecordingTable table;
     Protocol protocol;
     protocol.setTickSource(&mbslave::test::FakeClock::tick);
     protocol.attachSerialDevice(&device);

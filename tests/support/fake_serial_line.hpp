@@ -8,7 +8,7 @@
 
 #include "support/fake_clock.hpp"
 #include "support/fake_serial_device.hpp"
-#include "support/served_table.hpp"
+#include "support/recording_table.hpp"
 
 namespace mbslave::test {
 
@@ -32,12 +32,12 @@ struct FakeSerialLine {
     }
     int accessCount() const {
         std::size_t count = 0;
-        for (const auto& entry : tables) count += entry.second.accesses.size();
+        for (const auto& entry : tables) count += entry.second.accesses().size();
         return static_cast<int>(count);
     }
 
     FakeSerialDevice device;
-    std::map<int, ServedTable> tables;  // outlive the protocol, which refers to them
+    std::map<int, RecordingTable> tables;  // outlive the protocol, which refers to them
     std::unique_ptr<Protocol> protocol = std::make_unique<Protocol>();
     int started = -1;
 };

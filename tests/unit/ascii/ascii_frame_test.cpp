@@ -162,15 +162,16 @@ TEST(AsciiBroadcast, CarriedOutByEveryConfiguredAddressWithoutReply) {
     EXPECT_EQ(line.protocol->serverLoop(), MB_OK);
     EXPECT_TRUE(line.device.writes.empty());
     for (int address : {1, 17, 254}) {
-        const test::ServedTable& table = line.tables[address];
-        ASSERT_EQ(table.accesses.size(), 1u) << address;
-        EXPECT_EQ(table.accesses[0].operation, "writeCoils");
-        EXPECT_EQ(table.accesses[0].contextAddress, 0);
-        EXPECT_EQ(table.coils[1], 1);
-        EXPECT_EQ(table.coils[2], 0);
-        EXPECT_EQ(table.coils[3], 1);
+        const test::RecordingTable& table = line.tables[address];
+        const std::vector<test::Call> accesses = table.accesses();
+        ASSERT_EQ(accesses.size(), 1u) << address;
+        EXPECT_EQ(accesses[0].operation, "writeCoils");
+        EXPECT_EQ(accesses[0].contextAddress, 0);
+        EXPECT_EQ(table.bits[1], 1);
+        EXPECT_EQ(table.bits[2], 0);
+        EXPECT_EQ(table.bits[3], 1);
     }
-    EXPECT_TRUE(line.tables[255].accesses.empty());
+    EXPECT_TRUE(line.tables[255].accesses().empty());
     EXPECT_EQ(line.protocol->getSuccessCounter(), 1u);
     EXPECT_EQ(line.protocol->getConnectionStatus(), 1);
     for (int address = 1; address <= 254; ++address) {

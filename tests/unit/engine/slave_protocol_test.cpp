@@ -3,19 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_clock.hpp"
+#include "support/recording_table.hpp"
 #include "support/test_protocol.hpp"
 
 namespace mbslave {
 namespace {
 
 using test::FakeClock;
+using test::RecordingTable;
 using test::TestProtocol;
-
-class CountingTable : public DataTable {
-public:
-    void signalTimeOut() override { ++timeOuts; }
-    int timeOuts = 0;
-};
 
 class SlaveProtocolTest : public ::testing::Test {
 protected:
@@ -30,7 +26,7 @@ protected:
     }
 
     TestProtocol protocol;
-    CountingTable table;
+    RecordingTable table;
 };
 
 TEST_F(SlaveProtocolTest, NewObjectHasDefaults) {
@@ -77,7 +73,7 @@ TEST_F(SlaveProtocolTest, ServedRequestPostponesTheNotification) {
 }
 
 TEST_F(SlaveProtocolTest, RequestToAnotherAddressDoesNotPostpone) {
-    CountingTable other;
+    RecordingTable other;
     ASSERT_EQ(protocol.setDataTable(7, &table), MB_OK);
     ASSERT_EQ(protocol.setDataTable(8, &other), MB_OK);
     protocol.start();

@@ -27,10 +27,10 @@ TEST_F(BitRequests, MalformedOrRefusedRequestsGetExceptions) {
         {"FC1 short", {kSlave, 1, 0, 0, 0}, 3},
         {"FC1 long", {kSlave, 1, 0, 0, 0, 1, 0}, 3},
         {"FC1 quantity 0", {kSlave, 1, 0, 0, 0, 0}, 2},
-        {"FC1 quantity 2001", {kSlave, 1, 0, 0, hi(2001), lo(2001)}, 2},
+        {"FC1 quantity 2001", {kSlave, 1, 0, 0, highByte(2001), lowByte(2001)}, 2},
         {"FC1 quantity negative", {kSlave, 1, 0, 0, 0x80, 0x00}, 2},
         {"FC2 short", {kSlave, 2, 0, 0, 1}, 3},
-        {"FC2 quantity 2001", {kSlave, 2, 0, 0, hi(2001), lo(2001)}, 2},
+        {"FC2 quantity 2001", {kSlave, 2, 0, 0, highByte(2001), lowByte(2001)}, 2},
         {"FC5 short", {kSlave, 5, 0, 0, 0xFF}, 3},
         {"FC5 value 0x1234", {kSlave, 5, 0, 0, 0x12, 0x34}, 3},
         {"FC5 value 0xFF01", {kSlave, 5, 0, 0, 0xFF, 0x01}, 3},
@@ -76,7 +76,7 @@ TEST_F(BitRequests, ReadCoilsPacksLeastSignificantBitFirst) {
             table.bits[static_cast<std::size_t>(21 + i)] = value;
             expected[static_cast<std::size_t>(i)] = value;
         }
-        const Reply reply = run({kSlave, 1, 0, 20, hi(quantity), lo(quantity)});
+        const Reply reply = run({kSlave, 1, 0, 20, highByte(quantity), lowByte(quantity)});
         const Bytes data = packed(expected);
         ASSERT_EQ(reply.length, static_cast<int>(data.size()) + 3);
         EXPECT_EQ(reply.bytes[1], 1);
@@ -124,7 +124,7 @@ TEST_F(BitRequests, WriteMultipleCoilsUnpacksToZeroAndOne) {
         SCOPED_TRACE(quantity);
         table.calls.clear();
         const int byteCount = (quantity + 7) / 8;
-        Bytes request = {kSlave, 15, 0x00, 0x13, hi(quantity), lo(quantity), static_cast<std::uint8_t>(byteCount)};
+        Bytes request = {kSlave, 15, 0x00, 0x13, highByte(quantity), lowByte(quantity), static_cast<std::uint8_t>(byteCount)};
         std::vector<int> expected;
         for (int i = 0; i < byteCount; ++i) request.push_back(static_cast<std::uint8_t>(0xCD + 31 * i));
         for (int i = 0; i < quantity; ++i) expected.push_back((request[static_cast<std::size_t>(7 + i / 8)] >> (i % 8)) & 1);

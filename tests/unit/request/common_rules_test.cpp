@@ -76,8 +76,8 @@ TEST_F(CommonRules, StartReferenceIsWireAddressPlusOne) {
             table.calls.clear();
             Bytes request = {kSlave};
             request.insert(request.end(), c.pduAfterAddress.begin(), c.pduAfterAddress.end());
-            request[2] = hi(wire);
-            request[3] = lo(wire);
+            request[2] = highByte(wire);
+            request[3] = lowByte(wire);
             run(request);
             const Call* call = table.find(c.operation);
             ASSERT_NE(call, nullptr);

@@ -16,8 +16,8 @@ struct SubRequest {
 Bytes readRequest(const std::vector<SubRequest>& subRequests) {
     Bytes request = {kSlave, 20, static_cast<std::uint8_t>(7 * subRequests.size())};
     for (const SubRequest& s : subRequests) {
-        request.insert(request.end(), {s.referenceType, hi(s.fileNumber), lo(s.fileNumber), hi(s.recordNumber),
-                                       lo(s.recordNumber), hi(s.recordLength), lo(s.recordLength)});
+        request.insert(request.end(), {s.referenceType, highByte(s.fileNumber), lowByte(s.fileNumber), highByte(s.recordNumber),
+                                       lowByte(s.recordNumber), highByte(s.recordLength), lowByte(s.recordLength)});
     }
     return request;
 }
@@ -27,11 +27,11 @@ Bytes readRequest(const std::vector<SubRequest>& subRequests) {
 Bytes writeRequest(const std::vector<SubRequest>& subRequests, int extraBytes = 0) {
     Bytes request = {kSlave, 21, 0};
     for (const SubRequest& s : subRequests) {
-        request.insert(request.end(), {s.referenceType, hi(s.fileNumber), lo(s.fileNumber), hi(s.recordNumber),
-                                       lo(s.recordNumber), hi(s.recordLength), lo(s.recordLength)});
+        request.insert(request.end(), {s.referenceType, highByte(s.fileNumber), lowByte(s.fileNumber), highByte(s.recordNumber),
+                                       lowByte(s.recordNumber), highByte(s.recordLength), lowByte(s.recordLength)});
         for (int i = 0; i < std::max(s.recordLength, 0); ++i) {
-            request.push_back(hi(0x2000 + i));
-            request.push_back(lo(0x2000 + i));
+            request.push_back(highByte(0x2000 + i));
+            request.push_back(lowByte(0x2000 + i));
         }
     }
     request.insert(request.end(), static_cast<std::size_t>(extraBytes), 0);
@@ -78,8 +78,8 @@ TEST_F(FileRecords, ReadTwoSubRequests) {
     // The table's record register i holds file * 1000 + record + i.
     EXPECT_EQ(reply.length, 15);
     EXPECT_EQ(reply.bytes, (Bytes{kSlave, 20, 12,
-                                  5, 6, hi(4001), lo(4001), hi(4002), lo(4002),
-                                  5, 6, hi(3009), lo(3009), hi(3010), lo(3010)}));
+                                  5, 6, highByte(4001), lowByte(4001), highByte(4002), lowByte(4002),
+                                  5, 6, highByte(3009), lowByte(3009), highByte(3010), lowByte(3010)}));
     ASSERT_EQ(operations().size(), 2u);
     EXPECT_EQ(table.calls.at(1).args, fileRecordCall(6, 4, 1, 2));
     EXPECT_EQ(table.calls.at(4).args, fileRecordCall(6, 3, 9, 2));

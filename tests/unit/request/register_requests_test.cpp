@@ -23,8 +23,8 @@ Bytes withValues(Bytes head, int count, int bytesPerValue = 2) {
             head.push_back(static_cast<std::uint8_t>(0x80 + i));
             head.push_back(0x00);
         }
-        head.push_back(hi(0x1100 + i));
-        head.push_back(lo(0x1100 + i));
+        head.push_back(highByte(0x1100 + i));
+        head.push_back(lowByte(0x1100 + i));
     }
     return head;
 }
@@ -102,7 +102,7 @@ TEST_F(RegisterRequests, ReadRegistersSendsValuesHighByteFirst) {
         EXPECT_EQ(reply.bytes[2], 2 * quantity);
         for (int i = 0; i < quantity; ++i) {
             EXPECT_EQ(reply.bytes[static_cast<std::size_t>(3 + 2 * i)], 0xA0 + (3 * i >> 8));
-            EXPECT_EQ(reply.bytes[static_cast<std::size_t>(4 + 2 * i)], lo(3 * i));
+            EXPECT_EQ(reply.bytes[static_cast<std::size_t>(4 + 2 * i)], lowByte(3 * i));
         }
         // Up to 62 registers the 32-bit form is offered first; it declines here.
         const Sequence expected = quantity <= 62 ? Sequence{"readRegisters32", "readHoldingRegisters"}

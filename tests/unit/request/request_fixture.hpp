@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "support/modbus_requests.hpp"
+#include "support/recording_table.hpp"
 #include "support/test_protocol.hpp"
-#include "recording_table.hpp"
 
 namespace mbslave::test {
 
@@ -87,8 +88,5 @@ protected:
     RecordingTable table;
     std::array<std::uint8_t, 256> frame{};
 };
-
-inline std::uint8_t hi(int value) { return static_cast<std::uint8_t>(value >> 8); }
-inline std::uint8_t lo(int value) { return static_cast<std::uint8_t>(value); }
 
 }  // namespace mbslave::test

@@ -47,8 +47,8 @@ TEST(RtuFrames, EndsDropsAndCounting) {
         {"corrupted CRC", corrupted(readTwo, 7), {}, 1, 0, 0},
         {"address without table", withCrc({0x05, 0x03, 0x00, 0x00, 0x00, 0x02}), {}, 1, 0, 0},
         {"address 255 without table", withCrc({0xFF, 0x03, 0x00, 0x00, 0x00, 0x02}), {}, 1, 0, 0},
-        // Report slave id without the callback: exception 4.
-        {"4-byte frame", withCrc({0x01, 0x11}), {withCrc({0x01, 0x91, 0x04})}, 1, 1, 0},
+        // Report slave id, which the table declines (no bytes): exception 4.
+        {"4-byte frame", withCrc({0x01, 0x11}), {withCrc({0x01, 0x91, 0x04})}, 1, 1, 1},
         {"255 bytes", echoRequest(1, 249), {echoRequest(1, 249)}, 1, 1, 0},
         {"256 bytes", tooLong, {}, 1, 0, 0},
         {"600 bytes of noise", repeated(0x01, 600), {}, 1, 0, 0},
@@ -210,7 +210,7 @@ TEST(RtuFrames, ExceptionRepliesDisabledSendNothingButCount) {
 TEST(RtuBroadcast, CarriedOutByEveryConfiguredAddressWithoutReply) {
     FakeClock::set(50000);
     FakeRtuLine line({1, 2, 100, 254, 255});
-    line.tables[2].refuseWrites = true;  // one address refusing stops nobody
+    line.tables[2].refused = {"writeHoldingRegisters"};  // one address refusing stops nobody
     FakeClock::advance(900);
     line.receive(withCrc({0x00, 0x10, 0x00, 0x09, 0x00, 0x02, 0x04, 0xAB, 0xCD, 0x12, 0x34}));
     EXPECT_EQ(line.protocol->serverLoop(), MB_OK);
@@ -218,15 +218,16 @@ TEST(RtuBroadcast, CarriedOutByEveryConfiguredAddressWithoutReply) {
     EXPECT_TRUE(line.device.writes.empty());
     EXPECT_EQ(line.device.count(Call::purge), 0);
     for (int address : {1, 100, 254}) {
-        const test::ServedTable& table = line.tables[address];
-        ASSERT_EQ(table.accesses.size(), 1u) << address;
-        EXPECT_EQ(table.accesses[0].operation, "writeHoldingRegisters");
-        EXPECT_EQ(table.accesses[0].contextAddress, 0) << address;
+        const test::RecordingTable& table = line.tables[address];
+        const std::vector<test::Call> accesses = table.accesses();
+        ASSERT_EQ(accesses.size(), 1u) << address;
+        EXPECT_EQ(accesses[0].operation, "writeHoldingRegisters");
+        EXPECT_EQ(accesses[0].contextAddress, 0) << address;
         EXPECT_EQ(table.registers[10], 0xABCD) << address;
         EXPECT_EQ(table.registers[11], 0x1234) << address;
     }
-    EXPECT_EQ(line.tables[2].accesses.size(), 1u);
-    EXPECT_TRUE(line.tables[255].accesses.empty());
+    EXPECT_EQ(line.tables[2].accesses().size(), 1u);
+    EXPECT_TRUE(line.tables[255].accesses().empty());
     EXPECT_EQ(line.protocol->getRequestInfo().slaveAddress, 0);
     EXPECT_EQ(line.protocol->getTotalCounter(), 1u);
     EXPECT_EQ(line.protocol->getSuccessCounter(), 1u);
@@ -255,8 +256,8 @@ TEST(RtuBroadcast, ReadsAndShortFramesAreCarriedOutWithoutReplyToo) {
     line.receive(withCrc({0x00, 0x03, 0x00}));  // 5 bytes: exception 3 for each
     for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(line.protocol->serverLoop(), MB_OK);
     EXPECT_TRUE(line.device.writes.empty());
-    EXPECT_EQ(line.tables[3].accesses.size(), 1u);
-    EXPECT_EQ(line.tables[4].accesses.size(), 1u);
+    EXPECT_EQ(line.tables[3].accesses().size(), 1u);
+    EXPECT_EQ(line.tables[4].accesses().size(), 1u);
     EXPECT_EQ(line.protocol->getSuccessCounter(), 3u);
 }
 
@@ -264,8 +265,8 @@ TEST(RtuFrames, RequestContextShowsAddressAndPort) {
     FakeRtuLine line({42});
     line.receive(withCrc({0x2A, 0x01, 0x00, 0x00, 0x00, 0x01}));
     EXPECT_EQ(line.protocol->serverLoop(), MB_OK);
-    ASSERT_EQ(line.tables[42].accesses.size(), 1u);
-    EXPECT_EQ(line.tables[42].accesses[0].contextAddress, 42);
+    ASSERT_EQ(line.tables[42].accesses().size(), 1u);
+    EXPECT_EQ(line.tables[42].accesses()[0].contextAddress, 42);
     const RequestInfo& info = line.protocol->getRequestInfo();
     EXPECT_EQ(info.protocolType, MB_PROTOCOL_RTU);
     EXPECT_STREQ(info.peerName, "COM1");

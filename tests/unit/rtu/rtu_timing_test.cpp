@@ -74,7 +74,7 @@ TEST(RtuLineReceivers, AFrameSplitIntoBurstsIsDroppedCleanlyAndTheNextIsServed) 
     };
     for (const Case& c : cases) {
         test::TimedSerialDevice device(c.receiver, c.baud, 11);  // 8E1
-        test::ServedTable table;
+        test::RecordingTable table;
         test::TestRtuProtocol protocol;
         protocol.setTickSource(&test::FakeClock::tick);
         protocol.attachSerialDevice(&device);
@@ -116,7 +116,7 @@ TEST(RtuLineReceivers, NoiseThatNeverEndsBoundsThePass) {
     };
     for (const Case& c : cases) {
         test::TimedSerialDevice device({test::LineReceiver::Kind::immediate, 0}, 115200, 11);
-        test::ServedTable table;
+        test::RecordingTable table;
         test::TestRtuProtocol protocol;
         protocol.setTickSource(&test::FakeClock::tick);
         protocol.attachSerialDevice(&device);
@@ -145,7 +145,7 @@ TEST(RtuStartup, OnlyEightDataBitsAndTheIntervalOfTheLine) {
     }
     FakeSerialDevice device;
     test::TestRtuProtocol protocol;
-    test::ServedTable table;
+    test::RecordingTable table;
     protocol.attachSerialDevice(&device);
     protocol.setDataTable(1, &table);
     EXPECT_EQ(protocol.startupSerialServer(u"COM1", 9600, 7, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);

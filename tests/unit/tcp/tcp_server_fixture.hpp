@@ -16,7 +16,9 @@
 
 #include "api/protocol_handle.hpp"
 #include "ip/tcp_protocol.hpp"
+#include "support/handle_ptr.hpp"
 #include "support/loopback_client.hpp"
+#include "support/mbap.hpp"
 
 namespace mbslave::test {
 
@@ -38,28 +40,6 @@ struct Notifications {
         events.push_back(std::string("request ") + address);
     }
 };
-
-struct HandleDeleter {
-    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
-};
-using HandlePtr = std::unique_ptr<MbusSlaveHandle, HandleDeleter>;
-
-// An MBAP frame: header with the given protocol identifier and a length that
-// matches unit identifier plus PDU unless one is forced.
-inline std::vector<std::uint8_t> mbapFrame(std::uint16_t transactionId, std::uint8_t unit,
-                                           const std::vector<std::uint8_t>& pdu,
-                                           std::uint16_t protocolId = 0, int forcedLength = -1) {
-    const int length = forcedLength >= 0 ? forcedLength : static_cast<int>(pdu.size()) + 1;
-    std::vector<std::uint8_t> frame{
-        static_cast<std::uint8_t>(transactionId >> 8), static_cast<std::uint8_t>(transactionId),
-        static_cast<std::uint8_t>(protocolId >> 8),    static_cast<std::uint8_t>(protocolId),
-        static_cast<std::uint8_t>(length >> 8),        static_cast<std::uint8_t>(length),
-        unit};
-    // Appended byte by byte: gcc 12 misreads a range insert into the
-    // 7-byte vector as an out-of-bounds copy (-Werror=array-bounds).
-    for (const std::uint8_t byte : pdu) frame.push_back(byte);
-    return frame;
-}
 
 // A function code no server supports: answered with exception 1.
 constexpr std::uint8_t kUnsupportedFunction = 0x41;

@@ -1,7 +1,8 @@
-// A data table for request-processing tests: it keeps registers and bits in
-// plain arrays (indexed by start reference), can be told to refuse any
-// operation, and records every call with its arguments, the lock depth at the
-// time of the call and the request context it was handed.
+// A data table for tests: it keeps registers and bits in plain arrays
+// (indexed by start reference), can be told to refuse any operation, records
+// every call with its arguments, the lock depth at the time of the call, the
+// request context it was handed and the slave address that context showed
+// then, and counts the master time-out notifications.
 #pragma once
 
 #include <algorithm>
@@ -21,6 +22,7 @@ struct Call {
     std::vector<int> values; // data handed over on writes
     int lockDepth = 0;       // locks held while the operation ran
     const RequestInfo* info = nullptr;
+    int contextAddress = -1; // info->slaveAddress during the call (-1: no context)
 };
 
 class RecordingTable : public DataTable {
@@ -43,6 +45,7 @@ public:
     std::vector<std::string> refused;
     // File records: value of register i of a read = fileNo * 1000 + recordNo + i.
     std::vector<Call> calls;
+    int timeOuts = 0;
 
     // An object whose callback writes `value` and reports its size, or
     // `claimedLength` when that is given.
@@ -62,6 +65,18 @@ public:
         std::vector<std::string> names;
         for (const Call& call : calls) names.push_back(call.operation);
         return names;
+    }
+    // The calls that reached the data: all but lock, unlock and a 32-bit read
+    // the table declined (request processing then reads 16-bit registers).
+    std::vector<Call> accesses() const {
+        std::vector<Call> reached;
+        for (const Call& call : calls) {
+            const bool declined32 = call.operation == "readRegisters32" && registers32Result == 0;
+            if (call.operation != "lock" && call.operation != "unlock" && !declined32) {
+                reached.push_back(call);
+            }
+        }
+        return reached;
     }
     const Call* find(const std::string& operation) const {
         for (const Call& call : calls) {
@@ -144,19 +159,21 @@ public:
         const int claimed = deviceIdClaimedLength[static_cast<std::size_t>(objectId)];
         return claimed > 0 ? claimed : static_cast<int>(value.size());
     }
+    void signalTimeOut() override { ++timeOuts; }
     void lock() override {
         ++lockDepth;
-        calls.push_back(Call{"lock", {}, {}, lockDepth, requestInfo});
+        record("lock", {});
     }
     void unlock() override {
-        calls.push_back(Call{"unlock", {}, {}, lockDepth, requestInfo});
+        record("unlock", {});
         --lockDepth;
     }
 
 private:
     template <typename T = int>
     bool record(const char* operation, std::vector<int> args, const T* data = nullptr, int count = 0) {
-        Call call{operation, std::move(args), {}, lockDepth, requestInfo};
+        Call call{operation, std::move(args), {}, lockDepth, requestInfo,
+                  requestInfo != nullptr ? requestInfo->slaveAddress : -1};
         for (int i = 0; i < count && data != nullptr; ++i) call.values.push_back(static_cast<int>(data[i]));
         calls.push_back(std::move(call));
         return !refuses(operation);
