@@ -50,6 +50,9 @@ public:
     int serverLoop() override { return MB_OK; }
     void shutdownServer() override {}
     bool isStarted() const override { return true; }
+
+protected:
+    bool deliverReply(int, int) override { return true; }  // the reply stays in the frame
 };
 
 std::vector<std::uint8_t> withRegisters(std::vector<std::uint8_t> head, int count) {

@@ -18,6 +18,9 @@ public:
     int serverLoop() override { return MB_OK; }
     void shutdownServer() override {}
     bool isStarted() const override { return false; }
+
+protected:
+    bool deliverReply(int, int) override { return true; }  // the reply stays in the frame
 };
 
 constexpr std::size_t kFrameBufferSize = 256;  // what every transport passes

@@ -7,11 +7,8 @@
 namespace mbslave {
 
 namespace {
-// Frame offsets of the fixed part of a bit request.
-constexpr int kAddressOffset = 2;
-constexpr int kQuantityOffset = 4;
-constexpr int kByteCountOffset = 6;
-constexpr int kPackedBitsOffset = 7;
+using namespace pdu::access;
+constexpr int kPackedBitsOffset = kValuesOffset;
 constexpr int kReadRequestLength = 6;
 constexpr int kWriteSingleLength = 6;
 constexpr int kWriteMultipleReplyLength = 6;

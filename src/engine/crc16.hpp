@@ -6,6 +6,8 @@
 
 namespace mbslave {
 
+constexpr int kCrcLength = 2;
+
 // CRC over bytes[0..length); 0xFFFF for length 0 or less.
 std::uint16_t crc16(const std::uint8_t* bytes, int length) noexcept;
 

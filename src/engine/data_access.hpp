@@ -6,13 +6,13 @@
 
 #include "engine/data_table.hpp"
 #include "engine/modbus_codes.hpp"
+#include "engine/pdu_layout.hpp"
 
 namespace mbslave {
 
-// Frame offsets common to every request and reply.
-constexpr int kFunctionCodeOffset = 1;
-constexpr int kDataOffset = 2;
-constexpr int kExceptionReplyLength = 3;
+using pdu::kDataOffset;
+using pdu::kExceptionReplyLength;
+using pdu::kFunctionCodeOffset;
 
 // lock, hand the table the request context, run the access, unlock. The
 // access may call several operations that must appear atomic to other users

@@ -8,10 +8,7 @@
 namespace mbslave {
 
 namespace {
-// Request: MEI type, read device ID code, object id.
-constexpr int kMeiTypeOffset = 2;
-constexpr int kReadDeviceIdCodeOffset = 3;
-constexpr int kObjectIdOffset = 4;
+using namespace pdu::deviceId;
 constexpr int kMinRequestLength = 3;
 constexpr int kRequestLength = 5;
 constexpr std::uint8_t kMeiReadDeviceId = 14;
@@ -24,11 +21,6 @@ constexpr int kLastBasicId = 2;
 constexpr int kLastRegularId = 127;
 constexpr int kLastExtendedId = 255;
 constexpr int kFirstExtendedId = 128;
-// Reply header after the request's MEI type and read device ID code.
-constexpr int kConformityOffset = 4;
-constexpr int kMoreFollowsOffset = 5;
-constexpr int kNextObjectIdOffset = 6;
-constexpr int kObjectCountOffset = 7;
 constexpr int kReplyHeaderLength = 8;
 constexpr std::uint8_t kConformityBasic = 0x81;
 constexpr std::uint8_t kConformityRegular = 0x82;

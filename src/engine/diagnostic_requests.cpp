@@ -10,12 +10,11 @@ namespace mbslave {
 
 namespace {
 constexpr int kBareRequestLength = 2;  // slave address and function code only
+using namespace pdu::diagnostics;
 // Diagnostics.
-constexpr int kSubFunctionOffset = 2;
 constexpr int kDiagnosticsMinLength = 4;
 constexpr std::uint16_t kReturnQueryData = 0;
-// Report Slave ID: byte count, identification bytes, run indicator.
-constexpr int kSlaveIdOffset = 3;
+// Report Slave ID.
 constexpr int kSlaveIdCapacity = 250;
 constexpr int kSlaveIdMaxLength = 249;
 constexpr std::uint8_t kRunIndicatorOn = 0xFF;

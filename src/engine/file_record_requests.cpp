@@ -11,8 +11,7 @@
 namespace mbslave {
 
 namespace {
-constexpr int kByteCountOffset = 2;
-constexpr int kSubRequestsOffset = 3;
+using namespace pdu::fileRecord;
 constexpr int kSubRequestHeaderLength = 7;
 // Read: B between 7 and 245 and a multiple of 7. Write: B between 9 and 251.
 constexpr int kReadMinByteCount = 7;

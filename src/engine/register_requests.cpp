@@ -8,26 +8,13 @@
 namespace mbslave {
 
 namespace {
-// Frame offsets shared by the register requests.
-constexpr int kAddressOffset = 2;
-constexpr int kQuantityOffset = 4;
-constexpr int kValueOffset = 4;
-constexpr int kByteCountOffset = 6;
-constexpr int kValuesOffset = 7;
+using namespace pdu::access;
+using namespace pdu::maskWrite;
+using namespace pdu::readWrite;
 constexpr int kReadRequestLength = 6;
 constexpr int kWriteSingleLength = 6;
 constexpr int kWriteMultipleReplyLength = 6;
-// Mask Write Register.
-constexpr int kAndMaskOffset = 4;
-constexpr int kOrMaskOffset = 6;
 constexpr int kMaskWriteLength = 8;
-// Read/Write Multiple Registers.
-constexpr int kReadStartOffset = 2;
-constexpr int kReadQuantityOffset = 4;
-constexpr int kWriteStartOffset = 6;
-constexpr int kWriteQuantityOffset = 8;
-constexpr int kWriteByteCountOffset = 10;
-constexpr int kWriteValuesOffset = 11;
 
 int referenceAt(const std::uint8_t* field) { return wire::readU16(field) + 1; }
 

@@ -1,5 +1,7 @@
-// Entry of request processing: guards the frame, dispatches on the function
-// code and applies the exception-reply policy to the result.
+// Serving a decoded request, the same for every transport: table check,
+// request context, processing, reply, bookkeeping and notification; then
+// the entry of processing: guards the frame, dispatches on the function code
+// and applies the exception-reply policy to the result.
 #include "engine/data_access.hpp"
 #include "engine/modbus_codes.hpp"
 #include "engine/slave_protocol.hpp"
@@ -12,8 +14,24 @@ namespace {
 constexpr int kMaxRequestLength = 255;
 }  // namespace
 
+bool SlaveProtocol::serveRequest(std::uint8_t* frame, int length, const RequestOrigin& origin) {
+    const int slaveAddress = frame[pdu::kSlaveAddressOffset];
+    if (dataTable(slaveAddress) == nullptr) return false;  // for another slave
+    requestInfo.slaveAddress = slaveAddress;
+    if (origin.transactionId >= 0) requestInfo.transactionId = origin.transactionId;
+    if (origin.peerName != nullptr) requestInfo.peerName = origin.peerName;
+
+    const int replyLength = processRequest(frame, length);
+    const bool delivered = replyLength <= 0 || deliverReply(origin.channel, replyLength);
+
+    if (origin.idleTimer != nullptr) origin.idleTimer->start(origin.idleTimeOut, now());
+    recordServedRequest(slaveAddress);
+    if (requestCallback != nullptr) requestCallback(requestInfo.peerName);
+    return delivered;
+}
+
 int SlaveProtocol::processRequest(std::uint8_t* frame, int length) {
-    DataTable* table = dataTables[frame[0]];
+    DataTable* table = dataTables[frame[pdu::kSlaveAddressOffset]];
     if (table == nullptr) return 0;  // the transports drop such requests before
 
     int replyLength;

@@ -41,6 +41,22 @@ constexpr ProtocolKinds kRtuOverTcp = 32;
 constexpr ProtocolKinds kUdp = 64;
 }  // namespace kind
 
+// What serving a decoded request needs to know of where it came from.
+struct RequestOrigin {
+    // The request context's peer; null keeps the one set at start-up (the
+    // serial port's name).
+    const char* peerName = nullptr;
+    // The MBAP transaction identifier; -1 keeps the previous one.
+    std::int32_t transactionId = -1;
+    // Handed to deliverReply: the transport's way back (TCP: the connection
+    // slot).
+    int channel = 0;
+    // Restarted with idleTimeOut once the request was served (a TCP
+    // connection's idle timer); null: none.
+    Timer* idleTimer = nullptr;
+    std::uint32_t idleTimeOut = 0;
+};
+
 class SlaveProtocol : public HeapObject {
 public:
     static constexpr ProtocolKinds kKinds = 0;
@@ -74,6 +90,17 @@ public:
     // notifies each supervised address whose master time-out has elapsed.
     int serverLoopPreamble();
 
+    // Serves a decoded request in frame[0..length) (slave address and PDU,
+    // no header or check bytes), the one path of every transport except the
+    // serial broadcast. A request for an address without data table is left
+    // alone: false. Otherwise the request context takes the origin, the
+    // request is processed, its reply (if any) goes out through
+    // deliverReply, and then, in this order: the origin's idle timer
+    // restarts, the success counter, activity and address timers follow the
+    // request, and the request notification is called. True when the reply,
+    // if any, left whole.
+    bool serveRequest(std::uint8_t* frame, int length, const RequestOrigin& origin);
+
     // Processes the request in frame[0..length) (slave address, function
     // code, data) and builds the reply in place. Returns the reply length
     // (3..254), or 0 when nothing is to be sent. The caller has checked that
@@ -93,11 +120,18 @@ public:
     int getConnectionStatus() const noexcept { return activityTimer.hasElapsed(now()) ? 0 : 1; }
 
     const RequestInfo& getRequestInfo() const noexcept { return requestInfo; }
+    // Called with the peer's name after every served request (IP servers).
+    void setRequestCallback(MbRequestCallback callback) noexcept { requestCallback = callback; }
 
     void setTickSource(TickSource source) noexcept { tickSource = source; }
     std::uint32_t now() const noexcept { return tickSource(); }
 
 protected:
+    // Puts the reply that processing built over the request's frame,
+    // replyLength bytes, on the way back that channel names (a
+    // RequestOrigin's). True when all of it left.
+    virtual bool deliverReply(int channel, int replyLength) = 0;
+
     // Bookkeeping of a served request: success counter, master activity
     // timer and the address's master time-out timer.
     void recordServedRequest(int slaveAddress) noexcept;
@@ -119,6 +153,7 @@ protected:
     char coilBuffer[kMaxBits];
     std::int32_t register32Buffer[kMaxRegisters32];
     std::int32_t exceptionRepliesDisabled = 0;
+    MbRequestCallback requestCallback = nullptr;
 
 private:
     // Request handlers, one per function code (or pair of codes sharing a

@@ -6,15 +6,15 @@
 #include <cstdint>
 
 #include "engine/slave_protocol.hpp"
+#include "ip/mbap.hpp"
 #include "mbslave.h"
 #include "platform/socket.hpp"
 
 namespace mbslave {
 
 constexpr std::uint16_t kDefaultIpPort = 502;
-constexpr int kMbapHeaderLength = 6;
 // MBAP header plus unit identifier and PDU.
-constexpr int kMbapFrameCapacity = kMbapHeaderLength + kMaxFrameLength;
+constexpr int kMbapFrameCapacity = mbap::kHeaderLength + kMaxFrameLength;
 
 class IpProtocol : public SlaveProtocol {
 public:
@@ -48,7 +48,6 @@ public:
     }
 
     void setAcceptCallback(MbAcceptCallback callback) noexcept { acceptCallback = callback; }
-    void setRequestCallback(MbRequestCallback callback) noexcept { requestCallback = callback; }
 
 protected:
     // The kind's own start-up steps, run on a server that is not started.
@@ -70,7 +69,6 @@ protected:
     std::uint16_t localPort = kDefaultIpPort;
     platform::Socket serverSocket;
     MbAcceptCallback acceptCallback = nullptr;
-    MbRequestCallback requestCallback = nullptr;
     std::uint8_t mbapBuffer[kMbapFrameCapacity] = {};
     platform::SocketWaitSet waitSet;
 

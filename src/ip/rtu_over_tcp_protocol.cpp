@@ -15,22 +15,14 @@ bool RtuOverTcpProtocol::serveConnection(int slot) {
     ++totalCounter;
     if (received < kMinRtuOverTcpFrame) return false;
     const int length = static_cast<int>(received);
-
-    const int slaveAddress = frame[0];
-    if (dataTable(slaveAddress) == nullptr) return false;
     if (!hasValidCrc16(frame, length)) return false;
 
-    // Address 0 is an ordinary slave address here; transactionId is left
-    // as it was.
-    requestInfo.slaveAddress = slaveAddress;
-    requestInfo.peerName = addressText(peerAddresses[slot]);
-    const int replyLength = processRequest(frame, length - 2);
-    const bool delivered = replyLength <= 0 || sendReply(slot, replyLength);
-    recordRequest(slot, slaveAddress);
-    return delivered;
+    // Address 0 is an ordinary slave address here, one without data table
+    // closes the connection; transactionId is left as it was.
+    return serveRequest(frame, length - kCrcLength, connectionOrigin(slot, -1));
 }
 
-bool RtuOverTcpProtocol::sendReply(int slot, int length) {
+bool RtuOverTcpProtocol::deliverReply(int slot, int length) {
     const int total = appendCrc16(frame, length);
     return connectionSockets[slot].send(frame, static_cast<std::size_t>(total)) == total;
 }

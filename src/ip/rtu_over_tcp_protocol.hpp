@@ -28,10 +28,11 @@ protected:
     bool serveConnection(int slot) override;
     int connectionReceiveBuffer() const noexcept override { return 4096; }
 
-private:
     // Appends the CRC to the reply in frame[0..length) and sends it; true
     // when all of it left.
-    bool sendReply(int slot, int length);
+    bool deliverReply(int slot, int length) override;
+
+private:
 
     std::uint8_t frame[kRtuFrameCapacity] = {};
 };

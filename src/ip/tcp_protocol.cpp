@@ -6,15 +6,6 @@ namespace {
 
 constexpr int kListenBacklog = 5;
 
-std::uint16_t readBigEndian16(const std::uint8_t* bytes) noexcept {
-    return static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]);
-}
-
-void writeBigEndian16(std::uint8_t* bytes, int value) noexcept {
-    bytes[0] = static_cast<std::uint8_t>(value >> 8);
-    bytes[1] = static_cast<std::uint8_t>(value);
-}
-
 }  // namespace
 
 TcpProtocol::TcpProtocol() noexcept {
@@ -95,52 +86,34 @@ int TcpProtocol::serverLoop() {
 }
 
 bool TcpProtocol::serveConnection(int slot) {
-    return handleRequest(slot, readHeader(slot)) > 0;
-}
-
-int TcpProtocol::readHeader(int slot) {
-    const long received = connectionSockets[slot].receive(mbapBuffer, kMbapHeaderLength);
-    if (received <= 0) return static_cast<int>(received);
-    if (received != kMbapHeaderLength) return -1;
-    const int length = readBigEndian16(mbapBuffer + 4);
-    if (length + kMbapHeaderLength > kMbapFrameCapacity) return -1;
-    if (mbapBuffer[2] != 0 || mbapBuffer[3] != 0) return -1;
-    return length;
-}
-
-int TcpProtocol::handleRequest(int slot, int length) {
-    if (length <= 0) return length;
+    platform::Socket& connection = connectionSockets[slot];
+    // A closed connection, a receive error, a header cut short and a header
+    // this server does not take all close the connection.
+    if (connection.receive(mbapBuffer, mbap::kHeaderLength) != mbap::kHeaderLength) return false;
+    const int length = mbap::requestLength(mbapBuffer, kMbapFrameCapacity);
+    if (length <= 0) return false;
     ++totalCounter;
-    std::uint8_t* frame = mbapBuffer + kMbapHeaderLength;
-    const long received = connectionSockets[slot].receive(frame, static_cast<std::size_t>(length));
-    if (received <= 0) return static_cast<int>(received);
-    if (received != length) return -1;
-
-    const int slaveAddress = frame[0];
-    if (dataTable(slaveAddress) == nullptr) return 0;
-    requestInfo.slaveAddress = slaveAddress;
-    requestInfo.transactionId = readBigEndian16(mbapBuffer);
-    requestInfo.peerName = addressText(peerAddresses[slot]);
-
-    const int replyLength = processRequest(frame, length);
-    bool delivered = true;
-    if (replyLength > 0) {
-        writeBigEndian16(mbapBuffer + 2, 0);
-        writeBigEndian16(mbapBuffer + 4, replyLength);
-        const long total = kMbapHeaderLength + replyLength;
-        // A reply that left only in part would leave the master's stream
-        // out of step; the connection is closed after the bookkeeping.
-        delivered = connectionSockets[slot].send(mbapBuffer, static_cast<std::size_t>(total)) == total;
-    }
-    recordRequest(slot, slaveAddress);
-    return delivered ? 1 : 0;
+    std::uint8_t* frame = mbapBuffer + mbap::kHeaderLength;
+    if (connection.receive(frame, static_cast<std::size_t>(length)) != length) return false;
+    // A request for an address without data table closes the connection.
+    return serveRequest(frame, length, connectionOrigin(slot, mbap::transactionId(mbapBuffer)));
 }
 
-void TcpProtocol::recordRequest(int slot, int slaveAddress) {
-    const std::uint32_t tick = now();
-    connectionTimers[slot].start(connectionTimeOut, tick);
-    recordServedRequest(slaveAddress);
-    if (requestCallback != nullptr) requestCallback(addressText(peerAddresses[slot]));
+RequestOrigin TcpProtocol::connectionOrigin(int slot, std::int32_t transactionId) noexcept {
+    RequestOrigin origin;
+    origin.peerName = addressText(peerAddresses[slot]);
+    origin.transactionId = transactionId;
+    origin.channel = slot;
+    origin.idleTimer = &connectionTimers[slot];
+    origin.idleTimeOut = connectionTimeOut;
+    return origin;
+}
+
+bool TcpProtocol::deliverReply(int slot, int replyLength) {
+    const long total = mbap::encodeReply(mbapBuffer, replyLength);
+    // A reply that left only in part would leave the master's stream out of
+    // step; the connection is closed after the bookkeeping.
+    return connectionSockets[slot].send(mbapBuffer, static_cast<std::size_t>(total)) == total;
 }
 
 void TcpProtocol::closeConnection(int slot) {

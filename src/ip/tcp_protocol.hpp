@@ -40,19 +40,14 @@ protected:
     virtual bool serveConnection(int slot);
     // Receive buffer size given to accepted connections.
     virtual int connectionReceiveBuffer() const noexcept { return 4160; }
+    // Sends the MBAP-framed reply on the slot's connection.
+    bool deliverReply(int slot, int replyLength) override;
 
-    // The request length from the MBAP header (may be 0), 0 when the master
-    // closed, negative for a fault.
-    int readHeader(int slot);
-    // 1 when a request was processed, 0 or negative when the connection is
-    // to be closed.
-    int handleRequest(int slot, int length);
+    // A request of the slot's connection: its peer, the transaction
+    // identifier (-1: keep), the slot, and its idle timer.
+    RequestOrigin connectionOrigin(int slot, std::int32_t transactionId) noexcept;
     // Closes the slot's connection and tells the application.
     void closeConnection(int slot);
-    // Bookkeeping after a request of the slot was processed, in this order:
-    // success counter, idle timer, master activity and address timers,
-    // request notification.
-    void recordRequest(int slot, int slaveAddress);
 
     std::uint32_t connectionTimeOut = 0;
     platform::Socket connectionSockets[kMaxConnections];

@@ -1,7 +1,5 @@
 #include "ip/udp_protocol.hpp"
 
-#include "engine/wire_format.hpp"
-
 namespace mbslave {
 
 UdpProtocol::UdpProtocol() noexcept { requestInfo.protocolType = MB_PROTOCOL_UDP; }
@@ -26,11 +24,9 @@ int UdpProtocol::openServerSocket(const char* hostName) {
 
 int UdpProtocol::requestLength(long size) const noexcept {
     // A datagram larger than the buffer was cut; its full size tells.
-    if (size < kMbapHeaderLength || size > kMbapFrameCapacity) return 0;
-    const int length = wire::readU16(mbapBuffer + 4);
-    if (size != length + kMbapHeaderLength) return 0;
-    if (mbapBuffer[2] != 0 || mbapBuffer[3] != 0) return 0;
-    return length;
+    if (size < mbap::kHeaderLength || size > kMbapFrameCapacity) return 0;
+    const int length = mbap::requestLength(mbapBuffer, kMbapFrameCapacity);
+    return length > 0 && size == length + mbap::kHeaderLength ? length : 0;
 }
 
 int UdpProtocol::serverLoop() {
@@ -46,33 +42,26 @@ int UdpProtocol::serverLoop() {
         case platform::SocketWaitSet::Result::interrupted: return MB_OK;
     }
 
-    platform::Ipv4Endpoint source;
-    std::uint32_t localAddress = platform::kAnyAddress;
-    const long size = serverSocket.receiveFrom(mbapBuffer, sizeof mbapBuffer, source, localAddress);
+    replyTo = platform::Ipv4Endpoint{};
+    replyFrom = platform::kAnyAddress;
+    const long size = serverSocket.receiveFrom(mbapBuffer, sizeof mbapBuffer, replyTo, replyFrom);
     const int length = requestLength(size);
     if (length == 0) return MB_OK;
     ++totalCounter;
 
-    std::uint8_t* frame = mbapBuffer + kMbapHeaderLength;
-    const int slaveAddress = frame[0];
-    if (dataTable(slaveAddress) == nullptr) return MB_OK;
-    requestInfo.slaveAddress = slaveAddress;
-    requestInfo.transactionId = wire::readU16(mbapBuffer);
-    requestInfo.peerName = addressText(source);
-
-    const int replyLength = processRequest(frame, length);
-    if (replyLength > 0) {
-        wire::writeU16(mbapBuffer + 2, 0);
-        wire::writeU16(mbapBuffer + 4, static_cast<std::uint16_t>(replyLength));
-        // From the address the request came to, which a master on a
-        // connected socket expects. A datagram that cannot leave is lost
-        // like any other; the master repeats its request.
-        serverSocket.sendTo(mbapBuffer, static_cast<std::size_t>(kMbapHeaderLength + replyLength),
-                            source, localAddress);
-    }
-    recordServedRequest(slaveAddress);
-    if (requestCallback != nullptr) requestCallback(addressText(source));
+    RequestOrigin origin;
+    origin.peerName = addressText(replyTo);
+    origin.transactionId = mbap::transactionId(mbapBuffer);
+    serveRequest(mbapBuffer + mbap::kHeaderLength, length, origin);
     return MB_OK;
+}
+
+bool UdpProtocol::deliverReply(int, int replyLength) {
+    const int total = mbap::encodeReply(mbapBuffer, replyLength);
+    // From the address the request came to, which a master on a connected
+    // socket expects. A datagram that cannot leave is lost like any other;
+    // the master repeats its request.
+    return serverSocket.sendTo(mbapBuffer, static_cast<std::size_t>(total), replyTo, replyFrom) == total;
 }
 
 }  // namespace mbslave

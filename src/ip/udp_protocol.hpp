@@ -20,11 +20,18 @@ protected:
     // Datagram socket: bind (without address reuse), non-blocking, 260-byte
     // buffers.
     int openServerSocket(const char* hostName) override;
+    // Sends the reply datagram to the request's source, from the address
+    // the request came to.
+    bool deliverReply(int channel, int replyLength) override;
 
 private:
     // The request length of a well-formed request datagram of `size` bytes
     // in mbapBuffer, 0 for one to drop.
     int requestLength(long size) const noexcept;
+
+    // Source of the datagram being served and the local address it came to.
+    platform::Ipv4Endpoint replyTo{};
+    std::uint32_t replyFrom = platform::kAnyAddress;
 };
 
 }  // namespace mbslave

@@ -25,7 +25,7 @@ int AsciiProtocol::serverLoop() {
 
     const int length = decodeFrame(digits);
     if (length < 0) return MB_OK;
-    serveRequest(frame, length, [this](int replyLength) { return sendReply(replyLength); });
+    serveFrame(frame, length);
     return MB_OK;
 }
 

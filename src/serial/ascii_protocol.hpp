@@ -31,7 +31,7 @@ public:
 protected:
     // Sends frame[0..length) as a line of text with its LRC.
     // MB_OK, MB_ERR_SEND_TIMEOUT or MB_ERR_IO.
-    int sendReply(int length);
+    int sendReply(int length) override;
 
     std::uint8_t frame[kAsciiFrameSize] = {};  // decoded message and its LRC byte
     char text[kMaxAsciiDigits] = {};           // received digits, then the reply text

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "engine/crc16.hpp"
+
 namespace mbslave {
 
 // A received frame holds at least address, function code and CRC, and at
@@ -11,7 +13,6 @@ namespace mbslave {
 constexpr int kRtuFrameBufferSize = 256;
 constexpr int kMinRtuFrameLength = 4;
 constexpr int kMaxRtuFrameLength = 255;
-constexpr int kCrcLength = 2;
 
 // Silence that ends a frame at least, in microseconds.
 constexpr std::int32_t kMinSilentInterval = 2000;

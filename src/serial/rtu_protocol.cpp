@@ -36,7 +36,7 @@ int RtuProtocol::serverLoop() {
     if (reception == Reception::dropped) return MB_OK;
     if (!hasValidCrc16(frame, count)) return MB_OK;
 
-    serveRequest(frame, count - kCrcLength, [this](int length) { return sendReply(length); });
+    serveFrame(frame, count - kCrcLength);
     return MB_OK;
 }
 

@@ -29,7 +29,7 @@ public:
 protected:
     // Sends frame[0..length) with its CRC once the line has been silent for
     // one silent interval. MB_OK, MB_ERR_SEND_TIMEOUT or MB_ERR_IO.
-    int sendReply(int length);
+    int sendReply(int length) override;
     bool waitForLineSilence() override;
 
     std::int32_t silentInterval = kMinSilentInterval;  // microseconds

@@ -87,6 +87,16 @@ int SerialProtocol::transmitReply(const std::uint8_t* frame, int length) {
     return written == SER_ERR_TIMEOUT ? MB_ERR_SEND_TIMEOUT : MB_ERR_IO;
 }
 
+void SerialProtocol::serveFrame(std::uint8_t* frame, int length) {
+    const std::uint8_t slaveAddress = frame[0];
+    requestInfo.slaveAddress = slaveAddress;
+    if (slaveAddress == kBroadcastAddress) {
+        serveBroadcast(frame, length);
+        return;
+    }
+    serveRequest(frame, length, RequestOrigin{});  // the peer stays the port's name
+}
+
 void SerialProtocol::serveBroadcast(std::uint8_t* frame, int length) {
     // Each address builds its reply over the frame, so the next one gets
     // the request from this copy.

@@ -85,23 +85,15 @@ protected:
     void serveBroadcast(std::uint8_t* frame, int length);
 
     // A request that passed its framing check, in frame[0..length) without
-    // the check bytes: a broadcast is carried out without reply; a request
-    // for an address without table is left alone; any other is processed,
-    // its reply (if any) goes out through sendReply(replyLength), and it
-    // counts as served.
-    template <typename SendReply>
-    void serveRequest(std::uint8_t* frame, int length, SendReply sendReply) {
-        const std::uint8_t slaveAddress = frame[0];
-        requestInfo.slaveAddress = slaveAddress;
-        if (slaveAddress == kBroadcastAddress) {
-            serveBroadcast(frame, length);
-            return;
-        }
-        if (dataTable(slaveAddress) == nullptr) return;  // for another slave
-        const int replyLength = processRequest(frame, length);
-        if (replyLength > 0) sendReply(replyLength);  // a lost reply is not reported
-        recordServedRequest(slaveAddress);
-    }
+    // the check bytes: a broadcast is carried out without reply, any other
+    // request is served like on every transport (its reply goes out through
+    // sendReply; a lost reply is not reported).
+    void serveFrame(std::uint8_t* frame, int length);
+
+    // Puts the reply in the framing's frame, length bytes, on the line with
+    // its check bytes. MB_OK, MB_ERR_SEND_TIMEOUT or MB_ERR_IO.
+    virtual int sendReply(int length) = 0;
+    bool deliverReply(int, int replyLength) override { return sendReply(replyLength) == MB_OK; }
 
     SerialPort port;
     std::int32_t rs485Mode = 0;

@@ -41,6 +41,8 @@ public:
     int lastReply = -1;
 
 protected:
+    // The server loop echoes without decoding requests; nothing else replies.
+    int sendReply(int) override { return MB_ERR_IO; }
     bool waitForLineSilence() override {
         if (silenceMarker != nullptr) silenceMarker->mark();
         return true;
