@@ -142,7 +142,7 @@ public:
     }
     int reportSlaveId(char* buffer, int capacity) override {
         record("reportSlaveId", {capacity});
-        std::memcpy(buffer, slaveId.data(), slaveId.size());
+        if (!slaveId.empty()) std::memcpy(buffer, slaveId.data(), slaveId.size());
         return slaveIdResult >= 0 ? slaveIdResult : static_cast<int>(slaveId.size());
     }
     int runIndicatorStatus() override {
