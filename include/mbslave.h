@@ -41,6 +41,17 @@ extern "C" {
  * Constants
  * ------------------------------------------------------------------------ */
 
+#if defined(_WIN32)
+/* <windows.h> defines MB_OK (a MessageBox flag of the same value, 0) and
+ * PARITY_NONE, PARITY_ODD and PARITY_EVEN (COMMPROP bits 0x100, 0x200,
+ * 0x400). This header's constants take their place: include it after
+ * <windows.h>, so that the parity arguments carry this library's values. */
+#  undef MB_OK
+#  undef PARITY_NONE
+#  undef PARITY_ODD
+#  undef PARITY_EVEN
+#endif
+
 /** Error codes returned by the library's functions. 0 is success. */
 enum {
     MB_OK = 0,

@@ -1,13 +1,21 @@
 #!/bin/sh
-# Starts a test server that prints "PORT <n>", runs a client command with
+# Starts a test server that prints "PORT <n>" (a Windows program under wine
+# ends it with CR LF), runs a client command with
 # every @PORT@ replaced by that port, stops the server and fails if either
 # the client or the server failed.
-# Usage: run_with_server.sh [--server-arg <word>]... <server> <client>
-#        [client arguments with @PORT@...]
+# Usage: run_with_server.sh [--server-arg <word>]... [--stop-signal <name>]
+#        <server> <client> [client arguments with @PORT@...]
+# The server is stopped with SIGTERM, or the signal named (wine turns SIGINT
+# into a Windows console Ctrl-C, while SIGTERM ends the process at once).
 set -u
 server_args=""
-while [ "$1" = "--server-arg" ]; do
-    server_args="$server_args $2"
+stop_signal=TERM
+while :; do
+    case "$1" in
+        --server-arg) server_args="$server_args $2" ;;
+        --stop-signal) stop_signal=$2 ;;
+        *) break ;;
+    esac
     shift 2
 done
 server=$1
@@ -20,7 +28,7 @@ trap 'rm -f "$output"' EXIT
 server_pid=$!
 port=""
 for _ in $(seq 100); do
-    port=$(sed -n 's/^PORT \([0-9]*\)$/\1/p' "$output")
+    port=$(tr -d '\r' < "$output" | sed -n 's/^PORT \([0-9]*\)$/\1/p')
     [ -n "$port" ] && break
     kill -0 "$server_pid" 2>/dev/null || break
     sleep 0.1
@@ -38,7 +46,7 @@ done
 eval "timeout 120 $command"
 client_status=$?
 
-kill -TERM "$server_pid"
+kill -"$stop_signal" "$server_pid"
 wait "$server_pid"
 server_status=$?
 [ "$server_status" -eq 0 ] || echo "server exited with status $server_status"

@@ -13,21 +13,30 @@
  *   device identification objects 0..2, files 1..4 of 100 records each.
  */
 #define _POSIX_C_SOURCE 200809L
+#ifdef _WIN32
+#include <winsock2.h>
+typedef int socklen_t;
+typedef SOCKET ProbeSocket;
+static void closeProbe(ProbeSocket probe) { closesocket(probe); }
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+typedef int ProbeSocket;
+static void closeProbe(ProbeSocket probe) { close(probe); }
+#endif
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/socket.h>
 #include <time.h>
-#include <unistd.h>
 
 #include "mbslave.h"
 
-enum { POINTS = 10000, FILES = 4, RECORDS = 100, LIFETIME_S = 300 };
+enum { MODEL_POINTS = 10000, FILES = 4, RECORDS = 100, LIFETIME_S = 300 };
 
-static uint16_t holdingRegisters[POINTS];
-static char coils[POINTS];
+static uint16_t holdingRegisters[MODEL_POINTS];
+static char coils[MODEL_POINTS];
 static uint16_t fileRecords[FILES][RECORDS];
 static volatile sig_atomic_t stopRequested = 0;
 
@@ -38,7 +47,7 @@ static void requestStop(int signalNumber) {
 
 /* First index of a 1-based range inside the model, or -1. */
 static int firstIndex(int startRef, int count) {
-    if (startRef < 1 || count < 1 || startRef - 1 + count > POINTS) return -1;
+    if (startRef < 1 || count < 1 || startRef - 1 + count > MODEL_POINTS) return -1;
     return startRef - 1;
 }
 
@@ -149,9 +158,17 @@ static int readDeviceIdObject(int objectId, char buffer[], int capacity, const R
 static uint16_t freeLoopbackPort(void) {
     struct sockaddr_in address;
     socklen_t length = sizeof address;
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
     uint16_t port = 0;
+#ifdef _WIN32
+    WSADATA data;
+    ProbeSocket probe;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
+    probe = socket(AF_INET, SOCK_STREAM, 0);
+    if (probe == INVALID_SOCKET) return 0;
+#else
+    ProbeSocket probe = socket(AF_INET, SOCK_STREAM, 0);
     if (probe < 0) return 0;
+#endif
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -159,13 +176,13 @@ static uint16_t freeLoopbackPort(void) {
         getsockname(probe, (struct sockaddr *)&address, &length) == 0) {
         port = ntohs(address.sin_port);
     }
-    close(probe);
+    closeProbe(probe);
     return port;
 }
 
 static void initialiseModel(void) {
     int i;
-    for (i = 0; i < POINTS; ++i) {
+    for (i = 0; i < MODEL_POINTS; ++i) {
         holdingRegisters[i] = (uint16_t)i;
         coils[i] = (char)(i % 3 == 0);
     }

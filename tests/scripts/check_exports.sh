@@ -3,13 +3,21 @@
 # functions declared in the public header: every export must be a declared
 # mbusSlave_ function and every declared function must be exported; and the
 # exports must be exactly the 31 functions of the interface, listed below.
+# A Windows DLL is read from its export table.
 set -eu
 library=$1
 header=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-nm -D --defined-only "$library" | awk '$2 ~ /^[TtWwDdBbRrVviu]$/ {print $3}' | sort -u > "$tmp/exported"
+case "$library" in
+    *.dll)
+        x86_64-w64-mingw32-objdump -p "$library" |
+            sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+            awk '/^[[:space:]]+\[ *[0-9]+\]/ {print $NF}' | sort -u > "$tmp/exported" ;;
+    *)
+        nm -D --defined-only "$library" | awk '$2 ~ /^[TtWwDdBbRrVviu]$/ {print $3}' | sort -u > "$tmp/exported" ;;
+esac
 grep '^MBSLAVE_API' "$header" | grep -o 'mbusSlave_[A-Za-z0-9_]*[[:space:]]*(' | sed 's/[[:space:]]*($//' | sort -u > "$tmp/declared"
 
 cat <<'EOF' | sort > "$tmp/interface"

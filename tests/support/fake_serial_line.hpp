@@ -9,6 +9,7 @@
 #include "support/fake_clock.hpp"
 #include "support/fake_serial_device.hpp"
 #include "support/recording_table.hpp"
+#include "support/wide_literal.hpp"
 
 namespace mbslave::test {
 
@@ -19,7 +20,7 @@ struct FakeSerialLine {
         protocol->setTickSource(&FakeClock::tick);
         protocol->attachSerialDevice(&device);
         for (int address : addresses) protocol->setDataTable(address, &tables[address]);
-        started = protocol->startupSerialServer(u"COM1", baudRate, dataBits, 1, PARITY_NONE);
+        started = protocol->startupSerialServer(wide(u"COM1"), baudRate, dataBits, 1, PARITY_NONE);
         device.events.clear();
         device.readTimeouts.clear();
     }

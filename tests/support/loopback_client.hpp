@@ -2,17 +2,11 @@
 // bounded waits, for tests that drive a server pass by pass in one thread.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <algorithm>
 #include <cstdint>
 #include <vector>
+
+#include "support/test_sockets.hpp"
 
 namespace mbslave::test {
 
@@ -21,7 +15,7 @@ public:
     LoopbackClient() = default;
     LoopbackClient(const LoopbackClient&) = delete;
     LoopbackClient& operator=(const LoopbackClient&) = delete;
-    LoopbackClient(LoopbackClient&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    LoopbackClient(LoopbackClient&& other) noexcept : fd_(other.fd_) { other.fd_ = kNoTestSocket; }
     ~LoopbackClient() { close(); }
 
     // Connects to host:port; the connection is complete once the server's
@@ -30,10 +24,9 @@ public:
     bool connect(std::uint16_t port, const char* host = "127.0.0.1",
                  const char* source = nullptr) {
         close();
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) return false;
-        const int one = 1;
-        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        fd_ = openTestSocket(SOCK_STREAM);
+        if (fd_ == kNoTestSocket) return false;
+        setIntOption(fd_, IPPROTO_TCP, TCP_NODELAY, 1);
         if (source != nullptr) {
             sockaddr_in local{};
             local.sin_family = AF_INET;
@@ -54,12 +47,11 @@ public:
         return true;
     }
 
-    bool isOpen() const { return fd_ >= 0; }
-    int descriptor() const { return fd_; }
+    bool isOpen() const { return fd_ != kNoTestSocket; }
+    TestSocket descriptor() const { return fd_; }
 
     bool send(const std::vector<std::uint8_t>& bytes) {
-        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
+        return sendBytes(fd_, bytes.data(), bytes.size()) == static_cast<long>(bytes.size());
     }
 
     // Reads until `count` bytes arrived or timeoutMs passed without data.
@@ -68,7 +60,7 @@ public:
         std::uint8_t chunk[512];
         while (bytes.size() < count && waitReadable(timeoutMs)) {
             const std::size_t wanted = std::min(sizeof chunk, count - bytes.size());
-            const ssize_t got = ::recv(fd_, chunk, wanted, 0);
+            const long got = receiveBytes(fd_, chunk, wanted);
             if (got <= 0) break;
             bytes.insert(bytes.end(), chunk, chunk + got);
         }
@@ -82,8 +74,8 @@ public:
         std::vector<std::uint8_t> bytes;
         if (!waitReadable(timeoutMs)) return bytes;
         std::uint8_t chunk[512];
-        ssize_t got;
-        while ((got = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+        long got;
+        while ((got = receiveQueued(fd_, chunk, sizeof chunk)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
         return bytes;
     }
 
@@ -92,8 +84,8 @@ public:
     bool closedByPeer(int timeoutMs = 1000) {
         if (!waitReadable(timeoutMs)) return false;
         std::uint8_t byte;
-        const ssize_t got = ::recv(fd_, &byte, 1, MSG_DONTWAIT);
-        return got == 0 || (got < 0 && errno == ECONNRESET);
+        const long got = receiveBytes(fd_, &byte, 1);
+        return got == 0 || (got < 0 && wasReset());
     }
 
     // True when nothing arrives within timeoutMs (no data and no close).
@@ -101,24 +93,21 @@ public:
 
     // Closes with a reset instead of the orderly end of stream.
     void reset() {
-        if (fd_ < 0) return;
+        if (!isOpen()) return;
         const linger abort{1, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
         close();
     }
 
     void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        if (isOpen()) closeTestSocket(fd_);
+        fd_ = kNoTestSocket;
     }
 
 private:
-    bool waitReadable(int timeoutMs) {
-        pollfd entry{fd_, POLLIN, 0};
-        return ::poll(&entry, 1, timeoutMs) > 0;
-    }
+    bool waitReadable(int timeoutMs) { return test::waitReadable(fd_, timeoutMs); }
 
-    int fd_ = -1;
+    TestSocket fd_ = kNoTestSocket;
 };
 
 

@@ -6,6 +6,7 @@
 #include "serial/ascii_hex.hpp"
 #include "serial/ascii_protocol.hpp"
 #include "serial/rtu_protocol.hpp"
+#include "support/wide_literal.hpp"
 
 namespace mbslave::test {
 
@@ -13,7 +14,7 @@ SerialTarget::SerialTarget(std::unique_ptr<SerialProtocol> serialProtocol)
     : protocol(std::move(serialProtocol)) {
     protocol->attachSerialDevice(&device);
     for (int address = 1; address < 256; ++address) protocol->setDataTable(address, &table);
-    protocol->startupSerialServer(u"COM1", 19200, 8, 1, PARITY_NONE);
+    protocol->startupSerialServer(wide(u"COM1"), 19200, 8, 1, PARITY_NONE);
 }
 
 std::string SerialTarget::runPass(const std::string& text) {

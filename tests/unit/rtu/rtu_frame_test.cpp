@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "rtu_test_support.hpp"
+#include "support/wide_literal.hpp"
 
 namespace mbslave {
 namespace {
@@ -270,7 +271,7 @@ TEST(RtuFrames, RequestContextShowsAddressAndPort) {
     const RequestInfo& info = line.protocol->getRequestInfo();
     EXPECT_EQ(info.protocolType, MB_PROTOCOL_RTU);
     EXPECT_STREQ(info.peerName, "COM1");
-    EXPECT_EQ(line.device.openedPath, "/dev/ttyS0");
+    EXPECT_EQ(line.device.openedPath, mbslave::test::comDevice(1));
 }
 
 }  // namespace

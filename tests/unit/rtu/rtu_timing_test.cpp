@@ -8,6 +8,7 @@
 #include "rtu_test_support.hpp"
 #include "serial/rtu_frame.hpp"
 #include "support/timed_serial_line.hpp"
+#include "support/wide_literal.hpp"
 
 namespace mbslave {
 namespace {
@@ -148,18 +149,18 @@ TEST(RtuStartup, OnlyEightDataBitsAndTheIntervalOfTheLine) {
     test::RecordingTable table;
     protocol.attachSerialDevice(&device);
     protocol.setDataTable(1, &table);
-    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 9600, 7, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"COM1"), 9600, 7, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
     EXPECT_EQ(device.count(FakeSerialDevice::Call::open), 0);
     // The interval is computed also for a refused start-up.
     EXPECT_EQ(protocol.getSilentInterval(), 4583);
-    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 9600, 9, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"COM1"), 9600, 9, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
 
-    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 4800, 8, 1, PARITY_NONE), MB_OK);
+    EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"COM1"), 4800, 8, 1, PARITY_NONE), MB_OK);
     EXPECT_EQ(protocol.getSilentInterval(), 9167);
     // A second start-up at another rate is refused and leaves the running
     // line's interval alone.
-    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 115200, 8, 1, PARITY_NONE), MB_ERR_ILLEGAL_STATE);
-    EXPECT_EQ(protocol.startupSerialServer(u"COM1", 115200, 7, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
+    EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"COM1"), 115200, 8, 1, PARITY_NONE), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"COM1"), 115200, 7, 1, PARITY_NONE), MB_ERR_ILLEGAL_ARGUMENT);
     EXPECT_EQ(protocol.getSilentInterval(), 9167);
 }
 
@@ -177,7 +178,7 @@ TEST(RtuFrameTolerance, RangeThenStateAndAppliedAtTheNextStartup) {
     EXPECT_EQ(rtu.setFrameTolerance(20), MB_OK);
     EXPECT_EQ(rtu.frameTolerance, 20000);
     EXPECT_EQ(rtu.getSilentInterval(), 4583);  // not before the next start-up
-    ASSERT_EQ(rtu.startupSerialServer(u"COM1", 9600, 8, 1, PARITY_NONE), MB_OK);
+    ASSERT_EQ(rtu.startupSerialServer(mbslave::test::wide(u"COM1"), 9600, 8, 1, PARITY_NONE), MB_OK);
     EXPECT_EQ(rtu.getSilentInterval(), 24583);
 
     // The interval is the read time-out of every byte after the first.

@@ -6,6 +6,7 @@
 
 #include "serial/serial_port.hpp"
 #include "support/fake_serial_device.hpp"
+#include "support/wide_literal.hpp"
 
 namespace mbslave {
 namespace {
@@ -19,7 +20,7 @@ TEST(SerialPortFake, OpenMapsTheNameSavesSettingsPurgesAndAppliesDefaults) {
     SerialPort port;
     port.attachDevice(&device);
     ASSERT_EQ(port.open("com2:"), 0);
-    EXPECT_EQ(device.openedPath, "/dev/ttyS1");
+    EXPECT_EQ(device.openedPath, mbslave::test::comDevice(2));
     // RTS, raised by the system's open, drops with the defaults (no handshake).
     EXPECT_EQ(device.calls(), (std::vector<Call>{Call::open, Call::saveSettings, Call::purge,
                                                  Call::applyLineSettings, Call::rtsOff}));

@@ -13,6 +13,7 @@
 #include "support/fake_serial_device.hpp"
 #include "support/handle_ptr.hpp"
 #include "support/test_protocol.hpp"
+#include "support/wide_literal.hpp"
 #include "test_serial_protocol.hpp"
 
 namespace mbslave {
@@ -66,7 +67,7 @@ TEST(SerialProtocolStartup, ChecksRunInOrderAndTheFirstFailureDecides) {
         TestSerialProtocol protocol;
         protocol.attach(device);
         if (c.tableAddress != -2) protocol.setDataTable(c.tableAddress, &table);
-        EXPECT_EQ(protocol.startupSerialServer(u"/dev/ttyX", 9600, c.dataBits, c.stopBits, c.parity),
+        EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, c.dataBits, c.stopBits, c.parity),
                   c.expected)
             << c.what;
         EXPECT_EQ(device.count(Call::open), c.portOpened ? 1 : 0) << c.what;
@@ -89,8 +90,8 @@ TEST(SerialProtocolStartup, AppliesTheRequestedSettingsWithoutHandshake) {
     TestSerialProtocol protocol;
     protocol.attach(device);
     protocol.setDataTable(1, &table);
-    ASSERT_EQ(protocol.startupSerialServer(u"COM4", 57600, 7, 2, PARITY_ODD), MB_OK);
-    EXPECT_EQ(device.openedPath, "/dev/ttyS3");
+    ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"COM4"), 57600, 7, 2, PARITY_ODD), MB_OK);
+    EXPECT_EQ(device.openedPath, mbslave::test::comDevice(4));
     const platform::LineSettings& applied = device.appliedSettings.back();
     EXPECT_EQ(applied.baudRate, 57600);
     EXPECT_EQ(applied.dataBits, 7);
@@ -105,9 +106,9 @@ TEST(SerialProtocolStartup, WhileStartedIsRefusedAndTheRunningPortKeepsItsName) 
     TestSerialProtocol protocol;
     protocol.attach(device);
     protocol.setDataTable(1, &table);
-    ASSERT_EQ(protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE), MB_OK);
+    ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, 8, 1, PARITY_NONE), MB_OK);
     const std::size_t events = device.events.size();
-    EXPECT_EQ(protocol.startupSerialServer(u"/dev/ttyOther", 19200, 8, 1, PARITY_NONE),
+    EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyOther"), 19200, 8, 1, PARITY_NONE),
               MB_ERR_ILLEGAL_STATE);
     EXPECT_EQ(device.events.size(), events);  // the port was not touched
     EXPECT_TRUE(protocol.isStarted());
@@ -121,7 +122,7 @@ TEST(SerialProtocolStartup, PeerNameIsThePortNameAsUtf8EvenWhenTheStartFails) {
     TestSerialProtocol protocol;
     protocol.attach(device);
     protocol.setDataTable(1, &table);
-    EXPECT_EQ(protocol.startupSerialServer(u"/dev/tty\u00e9\u4e2d", 9600, 8, 1, PARITY_NONE),
+    EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/tty\u00e9\u4e2d"), 9600, 8, 1, PARITY_NONE),
               MB_ERR_PORT_OPEN);
     EXPECT_STREQ(protocol.getRequestInfo().peerName, "/dev/tty\xc3\xa9\xe4\xb8\xad");
     EXPECT_EQ(device.openedPath, "/dev/tty\xc3\xa9\xe4\xb8\xad");
@@ -137,7 +138,7 @@ TEST(SerialProtocolStartup, RtsIdleLevelDependsOnRs485Mode) {
         protocol.attach(device);
         protocol.setDataTable(1, &table);
         ASSERT_EQ(protocol.enableRs485Mode(delay), MB_OK);
-        ASSERT_EQ(protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE), MB_OK);
+        ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, 8, 1, PARITY_NONE), MB_OK);
         ASSERT_EQ(device.calls().back(), delay == 0 ? Call::rtsOn : Call::rtsOff) << delay;
         EXPECT_EQ(device.rtsAsserted, delay == 0);
     }
@@ -147,7 +148,7 @@ TEST(SerialProtocolStartup, RtsIdleLevelDependsOnRs485Mode) {
     TestSerialProtocol protocol;
     protocol.attach(device);
     protocol.setDataTable(1, &table);
-    EXPECT_EQ(protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE), MB_OK);
+    EXPECT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, 8, 1, PARITY_NONE), MB_OK);
 }
 
 TEST(SerialProtocolRs485, RangeIsCheckedBeforeTheStartedState) {
@@ -174,7 +175,7 @@ TEST(SerialProtocolRs485, RangeIsCheckedBeforeTheStartedState) {
         protocol.setDataTable(1, &table);
         ASSERT_EQ(protocol.enableRs485Mode(7), MB_OK);
         if (c.started) {
-            ASSERT_EQ(protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE), MB_OK);
+            ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, 8, 1, PARITY_NONE), MB_OK);
         }
         EXPECT_EQ(protocol.enableRs485Mode(c.delay), c.expected) << c.delay;
         const bool changed = c.expected == MB_OK;
@@ -189,7 +190,7 @@ struct StartedProtocol {
         protocol.attach(device);
         protocol.setDataTable(1, &table);
         protocol.enableRs485Mode(rs485Delay);
-        protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE);
+        protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, 8, 1, PARITY_NONE);
         device.events.clear();
     }
     CallbackDataTable table;
@@ -274,7 +275,7 @@ TEST(SerialProtocolLifecycle, ShutdownClosesThePortAndDropsTheConnectionStatus) 
     EXPECT_EQ(line.device.calls(), (std::vector<Call>{Call::purge, Call::restoreSettings, Call::close}));
     line.protocol.shutdownServer();  // a stopped protocol: nothing more happens
     EXPECT_EQ(line.device.count(Call::close), 1);
-    EXPECT_EQ(line.protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE), MB_OK);
+    EXPECT_EQ(line.protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, 8, 1, PARITY_NONE), MB_OK);
 }
 
 TEST(SerialProtocolLifecycle, DestructionClosesThePort) {
@@ -284,7 +285,7 @@ TEST(SerialProtocolLifecycle, DestructionClosesThePort) {
         TestSerialProtocol protocol;
         protocol.attach(device);
         protocol.setDataTable(1, &table);
-        ASSERT_EQ(protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE), MB_OK);
+        ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, 8, 1, PARITY_NONE), MB_OK);
     }
     EXPECT_EQ(device.count(Call::restoreSettings), 1);
     EXPECT_EQ(device.count(Call::close), 1);
@@ -317,7 +318,7 @@ public:
 };
 
 TEST(SerialExports, NullHandlesAreRefused) {
-    EXPECT_EQ(mbusSlave_startupSerialServer(nullptr, u"/dev/ttyS0", 9600, 8, 1, PARITY_NONE),
+    EXPECT_EQ(mbusSlave_startupSerialServer(nullptr, mbslave::test::wide(u"/dev/ttyS0"), 9600, 8, 1, PARITY_NONE),
               MB_ERR_ILLEGAL_STATE);
     EXPECT_EQ(mbusSlave_enableRs485Mode(nullptr, 10), MB_ERR_ILLEGAL_STATE);
     EXPECT_EQ(mbusSlave_enableRs485Mode(nullptr, 100001), MB_ERR_ILLEGAL_STATE);
@@ -328,12 +329,12 @@ TEST(SerialExports, HandlesOfAnotherKind) {
     EXPECT_EQ(mbusSlave_enableRs485Mode(plain.get(), 100001), MB_ERR_ILLEGAL_STATE);
     EXPECT_EQ(mbusSlave_enableRs485Mode(plain.get(), 10), MB_ERR_ILLEGAL_STATE);
     // Kinds without an argument-less start-up refuse it.
-    EXPECT_EQ(mbusSlave_startupSerialServer(plain.get(), u"/dev/ttyS0", 9600, 8, 1, PARITY_NONE),
+    EXPECT_EQ(mbusSlave_startupSerialServer(plain.get(), mbslave::test::wide(u"/dev/ttyS0"), 9600, 8, 1, PARITY_NONE),
               MB_ERR_ILLEGAL_STATE);
 
     HandlePtr startable(toOpaque(createHandle<StartableProtocol>()));
     auto& protocol = static_cast<StartableProtocol&>(*toHandle(startable.get())->protocol);
-    EXPECT_EQ(mbusSlave_startupSerialServer(startable.get(), u"/dev/ttyS0", 9600, 9, 3, 7), MB_OK);
+    EXPECT_EQ(mbusSlave_startupSerialServer(startable.get(), mbslave::test::wide(u"/dev/ttyS0"), 9600, 9, 3, 7), MB_OK);
     EXPECT_EQ(protocol.startups, 1);
     EXPECT_EQ(mbusSlave_isStarted(startable.get()), 1);
 }
@@ -343,7 +344,7 @@ TEST(SerialExports, ForwardToTheSerialProtocol) {
     HandlePtr handle(toOpaque(createHandle<TestSerialProtocol>()));
     auto& protocol = static_cast<TestSerialProtocol&>(*toHandle(handle.get())->protocol);
     protocol.attach(device);
-    EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), u"COM1", 9600, 8, 1, PARITY_NONE),
+    EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), mbslave::test::wide(u"COM1"), 9600, 8, 1, PARITY_NONE),
               MB_ERR_NO_DATA_TABLE);
     ASSERT_EQ(mbusSlave_configureCallbacks(handle.get(), 3, nullptr, nullptr, nullptr, nullptr,
                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -351,8 +352,8 @@ TEST(SerialExports, ForwardToTheSerialProtocol) {
               MB_OK);
     EXPECT_EQ(mbusSlave_enableRs485Mode(handle.get(), 100001), MB_ERR_ILLEGAL_ARGUMENT);
     EXPECT_EQ(mbusSlave_enableRs485Mode(handle.get(), 3), MB_OK);
-    EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), u"COM1", 19200, 8, 2, PARITY_NONE), MB_OK);
-    EXPECT_EQ(device.openedPath, "/dev/ttyS0");
+    EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), mbslave::test::wide(u"COM1"), 19200, 8, 2, PARITY_NONE), MB_OK);
+    EXPECT_EQ(device.openedPath, mbslave::test::comDevice(1));
     EXPECT_EQ(mbusSlave_isStarted(handle.get()), 1);
     EXPECT_EQ(mbusSlave_enableRs485Mode(handle.get(), 3), MB_ERR_ILLEGAL_STATE);
     mbusSlave_shutdownServer(handle.get());

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_protocol.hpp"
+#include "support/wide_literal.hpp"
 #include "tcp_server_fixture.hpp"
 
 namespace mbslave::test {
@@ -65,12 +66,12 @@ TEST_F(StartupTest, NullAndEmptyHostBindEveryLocalAddress) {
 
 TEST_F(StartupTest, SerialStartupStartsTheServerOnEveryLocalAddress) {
     ASSERT_EQ(mbusSlave_setPort(raw(), 0), MB_OK);
-    EXPECT_EQ(mbusSlave_startupSerialServer(raw(), u"COM1", 19200, 8, 1, PARITY_EVEN), MB_OK);
+    EXPECT_EQ(mbusSlave_startupSerialServer(raw(), wide(u"COM1"), 19200, 8, 1, PARITY_EVEN), MB_OK);
     EXPECT_EQ(mbusSlave_isStarted(raw()), 1);
     port = server().boundPort();
     LoopbackClient master;
     EXPECT_TRUE(master.connect(port, "127.0.0.2"));
-    EXPECT_EQ(mbusSlave_startupSerialServer(raw(), u"COM1", 19200, 8, 1, PARITY_EVEN),
+    EXPECT_EQ(mbusSlave_startupSerialServer(raw(), wide(u"COM1"), 19200, 8, 1, PARITY_EVEN),
               MB_ERR_ILLEGAL_STATE);
 }
 
