@@ -139,9 +139,11 @@ DeviceResult SystemSerialDevice::write(const std::uint8_t* data, int length,
     return count == static_cast<DWORD>(length) ? DeviceResult::ok : DeviceResult::timeout;
 }
 
-DeviceResult SystemSerialDevice::drain() noexcept {
+// FlushFileBuffers waits until the transmitter is empty; the write time-out
+// set here bounds it where the driver honours it.
+DeviceResult SystemSerialDevice::drain(std::uint32_t timeoutMs) noexcept {
     const HANDLE device = toHandle(handle_);
-    if (!applyTimeouts(device, 0, 0)) return DeviceResult::ioError;
+    if (!applyTimeouts(device, 0, timeoutMs)) return DeviceResult::ioError;
     return FlushFileBuffers(device) != 0 ? DeviceResult::ok : DeviceResult::ioError;
 }
 

@@ -81,7 +81,7 @@ TEST(RtuLineReceivers, AFrameSplitIntoBurstsIsDroppedCleanlyAndTheNextIsServed) 
         protocol.attachSerialDevice(&device);
         protocol.setDataTable(1, &table);
         ASSERT_EQ(protocol.setFrameTolerance(c.toleranceMs), MB_OK);
-        ASSERT_EQ(protocol.startupSerialServer(u"COM1", c.baud, 8, 1, PARITY_EVEN), MB_OK);
+        ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"COM1"), c.baud, 8, 1, PARITY_EVEN), MB_OK);
 
         // The master sends the next request once the line is quiet again.
         const test::Bytes echo = test::echoRequest(1, 30);  // 36 bytes, ends by silence
@@ -123,7 +123,7 @@ TEST(RtuLineReceivers, NoiseThatNeverEndsBoundsThePass) {
         protocol.attachSerialDevice(&device);
         protocol.setDataTable(1, &table);
         protocol.setTimeout(100);
-        ASSERT_EQ(protocol.startupSerialServer(u"COM1", 115200, 8, 1, PARITY_EVEN), MB_OK);
+        ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"COM1"), 115200, 8, 1, PARITY_EVEN), MB_OK);
         test::Bytes line = c.request;
         line.insert(line.end(), 4000, 0x55);  // 380 ms without a pause
         device.send(line);

@@ -234,7 +234,7 @@ TEST(SerialProtocolReply, KernelRs485ModeKeepsRtsAwayFromUserSpace) {
         protocol.attach(device);
         protocol.setDataTable(1, &table);
         ASSERT_EQ(protocol.enableRs485Mode(delay), MB_OK);
-        ASSERT_EQ(protocol.startupSerialServer(u"/dev/ttyX", 9600, 8, 1, PARITY_NONE), MB_OK);
+        ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), 9600, 8, 1, PARITY_NONE), MB_OK);
         EXPECT_TRUE(protocol.rtsSwitchedByDriver());
         const std::uint8_t frame[1] = {0x55};
         EXPECT_EQ(protocol.transmitReply(frame, 1), MB_OK);
