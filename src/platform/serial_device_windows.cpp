@@ -139,11 +139,20 @@ DeviceResult SystemSerialDevice::write(const std::uint8_t* data, int length,
     return count == static_cast<DWORD>(length) ? DeviceResult::ok : DeviceResult::timeout;
 }
 
-// FlushFileBuffers waits until the transmitter is empty; the write time-out
-// set here bounds it where the driver honours it.
+// FlushFileBuffers has no time limit of its own, and a transmitter that
+// never empties (held off by CTS, a wedged adapter) would hold the caller
+// forever. So the output queue is watched against the deadline first;
+// FlushFileBuffers then waits only for the characters already in the UART.
 DeviceResult SystemSerialDevice::drain(std::uint32_t timeoutMs) noexcept {
     const HANDLE device = toHandle(handle_);
-    if (!applyTimeouts(device, 0, timeoutMs)) return DeviceResult::ioError;
+    const DWORD started = GetTickCount();
+    for (;;) {
+        COMSTAT status{};
+        if (ClearCommError(device, nullptr, &status) == 0) return DeviceResult::ioError;
+        if (status.cbOutQue == 0) break;
+        if (timeoutMs != 0 && GetTickCount() - started >= timeoutMs) return DeviceResult::timeout;
+        Sleep(1);
+    }
     return FlushFileBuffers(device) != 0 ? DeviceResult::ok : DeviceResult::ioError;
 }
 

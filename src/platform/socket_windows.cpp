@@ -1,8 +1,10 @@
 #include "platform/socket.hpp"
 
 #include <winsock2.h>
+#include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -48,6 +50,82 @@ int clampedLength(std::size_t length) noexcept {
     return static_cast<int>(length < kMaxLength ? length : kMaxLength);
 }
 
+// The call's failure value (SOCKET_ERROR or INVALID_SOCKET, both all bits
+// set) with the injected error as the last socket error, else what the
+// system call gives.
+template <typename SystemCall>
+auto unlessInjected(SocketFaults* faults, SocketCall call, SystemCall systemCall) noexcept
+    -> decltype(systemCall()) {
+    if (const int error = injectedError(faults, call); error != 0) {
+        WSASetLastError(error);
+        return static_cast<decltype(systemCall())>(-1);
+    }
+    return systemCall();
+}
+
+bool outOfDescriptors(int error) noexcept { return error == WSAEMFILE || error == WSAENOBUFS; }
+
+SOCKET openSocket(int type, int protocol) noexcept {
+    // WSA_FLAG_NO_HANDLE_INHERIT keeps the socket out of child processes, as
+    // close-on-exec does on POSIX.
+    return WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+}
+
+bool makeNonBlocking(SOCKET socket) noexcept {
+    u_long enabled = 1;
+    return ioctlsocket(socket, FIONBIO, &enabled) == 0;
+}
+
+// WSARecvMsg is an extension of the socket provider, found through
+// WSAIoctl; the same for every IPv4 datagram socket, so looked up once.
+std::atomic<LPFN_WSARECVMSG> receiveMessageFunction{nullptr};
+
+LPFN_WSARECVMSG receiveMessage(SOCKET socket) noexcept {
+    LPFN_WSARECVMSG function = receiveMessageFunction.load(std::memory_order_relaxed);
+    if (function != nullptr) return function;
+    GUID id = WSAID_WSARECVMSG;
+    DWORD length = 0;
+    if (WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function,
+                 &length, nullptr, nullptr) != 0) {
+        return nullptr;
+    }
+    receiveMessageFunction.store(function, std::memory_order_relaxed);
+    return function;
+}
+
+// Room for the local address of one datagram.
+union PacketInfoControl {
+    WSACMSGHDR header;
+    char bytes[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))];
+};
+
+// A message of one buffer to or from `peer`, with room for the local address.
+WSAMSG datagramMessage(sockaddr_in& peer, WSABUF& data, PacketInfoControl& control) noexcept {
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&peer);
+    message.namelen = sizeof peer;
+    message.lpBuffers = &data;
+    message.dwBufferCount = 1;
+    message.Control.buf = control.bytes;
+    message.Control.len = sizeof control.bytes;
+    return message;
+}
+
+// The local address a received datagram was sent to; kAnyAddress for a
+// broadcast or multicast, which no reply can leave from.
+std::uint32_t localAddressOf(WSAMSG& message) noexcept {
+    for (WSACMSGHDR* item = WSA_CMSG_FIRSTHDR(&message); item != nullptr;
+         item = WSA_CMSG_NXTHDR(&message, item)) {
+        if (item->cmsg_level != IPPROTO_IP || item->cmsg_type != IP_PKTINFO) continue;
+        IN_PKTINFO info{};
+        std::memcpy(&info, WSA_CMSG_DATA(item), sizeof info);
+        const std::uint32_t address = ntohl(info.ipi_addr.s_addr);
+        const bool multicast = (address >> 28) == 0xEu;
+        return address == 0xFFFFFFFFu || multicast ? kAnyAddress : address;
+    }
+    return kAnyAddress;
+}
+
 }  // namespace
 
 SocketLibrary::SocketLibrary() noexcept {
@@ -76,25 +154,27 @@ bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept {
     return true;
 }
 
-// WSA_FLAG_NO_HANDLE_INHERIT keeps the socket out of child processes, as
-// close-on-exec does on POSIX.
 bool Socket::openStream() noexcept {
     close();
     descriptor_ = static_cast<NativeSocket>(
-        WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
+        unlessInjected(faults_, SocketCall::open, [] { return openSocket(SOCK_STREAM, IPPROTO_TCP); }));
     return isValid();
 }
 
 bool Socket::openDatagram() noexcept {
     close();
     descriptor_ = static_cast<NativeSocket>(
-        WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
-    return isValid();
+        unlessInjected(faults_, SocketCall::open, [] { return openSocket(SOCK_DGRAM, IPPROTO_UDP); }));
+    if (!isValid()) return false;
+    const DWORD on = 1;
+    ::setsockopt(toSocket(descriptor_), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on),
+                 sizeof on);
+    return true;
 }
 
 bool Socket::setNonBlocking() noexcept {
-    u_long enabled = 1;
-    return ioctlsocket(toSocket(descriptor_), FIONBIO, &enabled) == 0;
+    return unlessInjected(faults_, SocketCall::setNonBlocking,
+                          [this] { return makeNonBlocking(toSocket(descriptor_)) ? 0 : SOCKET_ERROR; }) == 0;
 }
 
 bool Socket::setOption(SocketOption option, int value) noexcept {
@@ -105,7 +185,9 @@ bool Socket::setOption(SocketOption option, int value) noexcept {
 
 BindError Socket::bind(const Ipv4Endpoint& local) noexcept {
     const sockaddr_in record = toSockaddr(local);
-    if (::bind(toSocket(descriptor_), reinterpret_cast<const sockaddr*>(&record), sizeof record) == 0) {
+    if (unlessInjected(faults_, SocketCall::bind, [&] {
+            return ::bind(toSocket(descriptor_), reinterpret_cast<const sockaddr*>(&record), sizeof record);
+        }) == 0) {
         return BindError::none;
     }
     switch (WSAGetLastError()) {
@@ -115,7 +197,16 @@ BindError Socket::bind(const Ipv4Endpoint& local) noexcept {
     }
 }
 
-bool Socket::listen(int backlog) noexcept { return ::listen(toSocket(descriptor_), backlog) == 0; }
+bool Socket::listen(int backlog) noexcept {
+    if (unlessInjected(faults_, SocketCall::listen, [&] { return ::listen(toSocket(descriptor_), backlog); }) !=
+        0) {
+        return false;
+    }
+    // Winsock has no descriptor numbers to duplicate: the reserve is a
+    // socket of its own, which holds one of the process's socket slots.
+    if (reserve_ == kInvalidSocket) reserve_ = static_cast<NativeSocket>(openSocket(SOCK_STREAM, IPPROTO_TCP));
+    return true;
+}
 
 std::uint16_t Socket::localPort() const noexcept {
     sockaddr_in record{};
@@ -129,48 +220,94 @@ std::uint16_t Socket::localPort() const noexcept {
 Socket Socket::accept(Ipv4Endpoint& peer) noexcept {
     sockaddr_in record{};
     int length = sizeof record;
-    Socket accepted(static_cast<NativeSocket>(
-        ::accept(toSocket(descriptor_), reinterpret_cast<sockaddr*>(&record), &length)));
-    if (!accepted.isValid()) return accepted;
+    const SOCKET taken = unlessInjected(faults_, SocketCall::accept, [&] {
+        return ::accept(toSocket(descriptor_), reinterpret_cast<sockaddr*>(&record), &length);
+    });
+    if (taken == INVALID_SOCKET) {
+        if (outOfDescriptors(WSAGetLastError())) dropPendingConnection();
+        return Socket();
+    }
+    Socket accepted(static_cast<NativeSocket>(taken), faults_);
     // Accepted sockets take over the listener's mode; set it anyway, so that
     // a connection never blocks the server loop.
-    if (!accepted.setNonBlocking()) return Socket();
+    if (!makeNonBlocking(taken)) return Socket();
     peer = fromSockaddr(record);
     return accepted;
 }
 
+void Socket::dropPendingConnection() noexcept {
+    if (reserve_ != kInvalidSocket) ::closesocket(toSocket(reserve_));
+    const SOCKET taken = ::accept(toSocket(descriptor_), nullptr, nullptr);
+    if (taken != INVALID_SOCKET) ::closesocket(taken);
+    reserve_ = static_cast<NativeSocket>(openSocket(SOCK_STREAM, IPPROTO_TCP));
+}
+
 long Socket::receive(void* buffer, std::size_t capacity) noexcept {
-    return ::recv(toSocket(descriptor_), static_cast<char*>(buffer), clampedLength(capacity), 0);
+    return unlessInjected(faults_, SocketCall::receive, [&] {
+        return ::recv(toSocket(descriptor_), static_cast<char*>(buffer), clampedLength(capacity), 0);
+    });
 }
 
+// Windows has no SIGPIPE: a send on a reset connection fails with an error.
 long Socket::send(const void* data, std::size_t length) noexcept {
-    return ::send(toSocket(descriptor_), static_cast<const char*>(data), clampedLength(length), 0);
+    return unlessInjected(faults_, SocketCall::send, [&] {
+        return ::send(toSocket(descriptor_), static_cast<const char*>(data), clampedLength(length), 0);
+    });
 }
 
-long Socket::receiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint& source) noexcept {
+long Socket::receiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint& source,
+                         std::uint32_t& localAddress) noexcept {
+    const SOCKET socket = toSocket(descriptor_);
+    const LPFN_WSARECVMSG receiveMessageOf = receiveMessage(socket);
+    if (receiveMessageOf == nullptr) return -1;
     sockaddr_in record{};
-    int length = sizeof record;
-    const int size = ::recvfrom(toSocket(descriptor_), static_cast<char*>(buffer),
-                                clampedLength(capacity), 0,
-                                reinterpret_cast<sockaddr*>(&record), &length);
-    if (size == SOCKET_ERROR) {
+    WSABUF data{static_cast<ULONG>(clampedLength(capacity)), static_cast<char*>(buffer)};
+    PacketInfoControl control{};
+    WSAMSG message = datagramMessage(record, data, control);
+    DWORD size = 0;
+    if (unlessInjected(faults_, SocketCall::receive,
+                       [&] { return receiveMessageOf(socket, &message, &size, nullptr, nullptr); }) != 0) {
         // Windows cuts an oversized datagram and reports WSAEMSGSIZE without
         // its real size: one byte beyond the capacity marks it as too large.
         if (WSAGetLastError() != WSAEMSGSIZE) return -1;
-        source = fromSockaddr(record);
-        return static_cast<long>(capacity) + 1;
+        size = static_cast<DWORD>(capacity) + 1;
+    } else if ((message.dwFlags & MSG_TRUNC) != 0) {
+        size = static_cast<DWORD>(capacity) + 1;
     }
     source = fromSockaddr(record);
-    return size;
+    localAddress = localAddressOf(message);
+    return static_cast<long>(size);
 }
 
-long Socket::sendTo(const void* data, std::size_t length, const Ipv4Endpoint& destination) noexcept {
-    const sockaddr_in record = toSockaddr(destination);
-    return ::sendto(toSocket(descriptor_), static_cast<const char*>(data), clampedLength(length), 0,
-                    reinterpret_cast<const sockaddr*>(&record), sizeof record);
+long Socket::sendTo(const void* data, std::size_t length, const Ipv4Endpoint& destination,
+                    std::uint32_t localAddress) noexcept {
+    sockaddr_in record = toSockaddr(destination);
+    WSABUF bytes{static_cast<ULONG>(clampedLength(length)), static_cast<char*>(const_cast<void*>(data))};
+    PacketInfoControl control{};
+    WSAMSG message = datagramMessage(record, bytes, control);
+    if (localAddress == kAnyAddress) {
+        message.Control = WSABUF{0, nullptr};
+    } else {
+        WSACMSGHDR* item = WSA_CMSG_FIRSTHDR(&message);
+        item->cmsg_level = IPPROTO_IP;
+        item->cmsg_type = IP_PKTINFO;
+        item->cmsg_len = WSA_CMSG_LEN(sizeof(IN_PKTINFO));
+        IN_PKTINFO info{};
+        info.ipi_addr.s_addr = htonl(localAddress);
+        std::memcpy(WSA_CMSG_DATA(item), &info, sizeof info);
+    }
+    DWORD sent = 0;
+    if (unlessInjected(faults_, SocketCall::send, [&] {
+            return WSASendMsg(toSocket(descriptor_), &message, 0, &sent, nullptr, nullptr);
+        }) != 0) {
+        return -1;
+    }
+    return static_cast<long>(sent);
 }
 
 void Socket::close() noexcept {
+    if (reserve_ != kInvalidSocket) ::closesocket(toSocket(reserve_));
+    reserve_ = kInvalidSocket;
     if (!isValid()) return;
     ::closesocket(toSocket(descriptor_));
     descriptor_ = kInvalidSocket;
@@ -182,6 +319,9 @@ static_assert(FD_SETSIZE >= SocketWaitSet::kCapacity, "fd_set holds the whole wa
 
 SocketWaitSet::Result SocketWaitSet::wait(std::uint32_t timeoutMs) noexcept {
     readable_ = 0;
+    if (const int error = injectedError(faults_, SocketCall::wait); error != 0) {
+        return error == WSAEINTR ? Result::interrupted : Result::failed;
+    }
     if (count_ == 0) {
         // select refuses an empty set (WSAEINVAL); nothing to wait for is a
         // plain wait.

@@ -7,6 +7,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -53,6 +54,10 @@ inline long receiveQueued(TestSocket socket, void* buffer, std::size_t capacity)
     if (::ioctlsocket(socket, FIONREAD, &queued) != 0 || queued == 0) return -1;
     return receiveBytes(socket, buffer, capacity);
 }
+inline bool setTestSocketNonBlocking(TestSocket socket) {
+    u_long enabled = 1;
+    return ::ioctlsocket(socket, FIONBIO, &enabled) == 0;
+}
 inline bool waitReadable(TestSocket socket, int timeoutMs) {
     WSAPOLLFD entry{socket, POLLRDNORM, 0};
     return ::WSAPoll(&entry, 1, timeoutMs) > 0;
@@ -73,6 +78,10 @@ inline long receiveBytes(TestSocket socket, void* buffer, std::size_t capacity) 
 }
 inline long receiveQueued(TestSocket socket, void* buffer, std::size_t capacity) {
     return ::recv(socket, buffer, capacity, MSG_DONTWAIT);
+}
+inline bool setTestSocketNonBlocking(TestSocket socket) {
+    const int flags = ::fcntl(socket, F_GETFL);
+    return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 inline bool waitReadable(TestSocket socket, int timeoutMs) {
     pollfd entry{socket, POLLIN, 0};

@@ -4,11 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -119,26 +114,26 @@ protected:
 
     // The requests sent, at most 2000, until the connection was closed.
     int sendUntilAReplyFallsShort(const std::vector<std::uint8_t>& request) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        EXPECT_GE(fd, 0);
-        const int small = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        const TestSocket fd = openTestSocket(SOCK_STREAM);
+        EXPECT_NE(fd, kNoTestSocket);
+        constexpr int kSmall = 1;
+        setIntOption(fd, SOL_SOCKET, SO_RCVBUF, kSmall);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int sent = 0;
         if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            pass() == MB_OK && server().connectionCount() == 1) {
-            ::setsockopt(server().connectionDescriptor(0), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+            setTestSocketNonBlocking(fd) && pass() == MB_OK && server().connectionCount() == 1) {
+            setIntOption(static_cast<TestSocket>(server().connectionDescriptor(0)), SOL_SOCKET, SO_SNDBUF,
+                         kSmall);
             while (server().connectionCount() == 1 && sent < 2000 &&
-                   ::send(fd, request.data(), request.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
-                       static_cast<ssize_t>(request.size()) &&
+                   sendBytes(fd, request.data(), request.size()) == static_cast<long>(request.size()) &&
                    pass() == MB_OK) {
                 ++sent;
             }
         }
-        ::close(fd);
+        closeTestSocket(fd);
         return sent;
     }
 
