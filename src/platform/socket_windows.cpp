@@ -8,23 +8,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sockaddr_ipv4.hpp"
+
 namespace mbslave::platform {
 
 namespace {
 
 SOCKET toSocket(NativeSocket handle) noexcept { return static_cast<SOCKET>(handle); }
-
-sockaddr_in toSockaddr(const Ipv4Endpoint& endpoint) noexcept {
-    sockaddr_in record{};
-    record.sin_family = AF_INET;
-    record.sin_port = htons(endpoint.port);
-    record.sin_addr.s_addr = htonl(endpoint.address);
-    return record;
-}
-
-Ipv4Endpoint fromSockaddr(const sockaddr_in& record) noexcept {
-    return Ipv4Endpoint{ntohl(record.sin_addr.s_addr), ntohs(record.sin_port)};
-}
 
 struct OptionName {
     int level;
@@ -138,20 +128,7 @@ SocketLibrary::~SocketLibrary() {
 }
 
 bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept {
-    in_addr parsed{};
-    if (inet_pton(AF_INET, hostName, &parsed) == 1) {
-        address = ntohl(parsed.s_addr);
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(hostName, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    sockaddr_in record{};
-    std::memcpy(&record, found->ai_addr, sizeof record);
-    freeaddrinfo(found);
-    address = ntohl(record.sin_addr.s_addr);
-    return true;
+    return resolveIpv4Address(hostName, address);
 }
 
 bool Socket::openStream() noexcept {
