@@ -4,8 +4,16 @@
 # (every @PORT@ replaced by its device path, every @BAUD@ by the baud
 # rate), stops server and bridge, and fails if the client or the server
 # failed.
-# Usage: run_serial_interop.sh <python> <server> rtu|ascii <baud> <client> [arguments...]
+# Usage: run_serial_interop.sh [--stop-signal <name>] <python> <server> rtu|ascii <baud>
+#        <client> [arguments...]
+# The server is stopped with SIGTERM, or the signal named (INT for a Windows
+# program under wine, which SIGTERM would end before it cleans up).
 set -u
+stop_signal=TERM
+if [ "$1" = --stop-signal ]; then
+    stop_signal=$2
+    shift 2
+fi
 python=$1 server=$2 kind=$3 baud=$4
 shift 4
 here=$(dirname "$0")
@@ -18,10 +26,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits until file $1 has a line matching $2 while process $3 lives.
+# Waits until file $1 has a line matching $2 (CR LF line ends taken too)
+# while process $3 lives.
 wait_for_line() {
     for _ in $(seq 100); do
-        grep -q "$2" "$1" && return 0
+        tr -d '\r' < "$1" | grep -q "$2" && return 0
         kill -0 "$3" 2>/dev/null || return 1
         sleep 0.1
     done
@@ -49,7 +58,7 @@ done
 eval "timeout 120 $command"
 client_status=$?
 
-kill -TERM "$server_pid"
+kill -"$stop_signal" "$server_pid"
 wait "$server_pid"
 server_status=$?
 server_pid=""
