@@ -53,8 +53,12 @@ std::string ttyName(const std::string& device) {
             return "ttyS" + std::to_string(std::strtol(digits.c_str(), nullptr, 10) - 1);
         }
     }
+#ifdef _WIN32
+    const std::string& path = device;  // no links to follow to a tty name
+#else
     char resolved[PATH_MAX];
     const std::string path = realpath(device.c_str(), resolved) != nullptr ? resolved : device;
+#endif
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }

@@ -102,7 +102,9 @@ int startServer(MbusSlaveHandle* handle, const SimOptions& options) {
     if (!isSerial(options.transport)) return mbusSlave_startupIpServer(handle, options.host.c_str());
     std::u16string device;
     if (!toUtf16(options.device, device)) return MB_ERR_PORT_OPEN;
-    return mbusSlave_startupSerialServer(handle, device.c_str(), options.baud, options.dataBits, options.stopBits,
+    // MbWideChar is a 16-bit unit on every system (wchar_t on Windows).
+    static_assert(sizeof(MbWideChar) == sizeof(char16_t));
+    return mbusSlave_startupSerialServer(handle, reinterpret_cast<const MbWideChar*>(device.c_str()), options.baud, options.dataBits, options.stopBits,
                                          options.parity);
 }
 
