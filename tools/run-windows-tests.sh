@@ -1,9 +1,11 @@
 #!/bin/sh
 # Cross-compiles mbslave.dll, the examples and the unit tests for 64-bit
 # Windows with mingw-w64 and runs them under wine in a fresh prefix: the unit
-# programs (hardening table included), the DLL's export table, and the
+# programs (hardening table included), the DLL's export table, the
 # Modbus/TCP, RTU-over-TCP and UDP servers of the Windows build driven from
-# Linux by libmodbus and pymodbus over loopback.
+# Linux by libmodbus and pymodbus over loopback, and its RTU and ASCII
+# servers on a wine COM port driven by libmodbus, mbpoll and pymodbus, and
+# mbslave-sim.exe (without its web page) answering pymodbus and mbpoll.
 # Usage: tools/run-windows-tests.sh [build-dir]
 set -eu
 cd "$(dirname "$0")/.."
@@ -12,11 +14,12 @@ started=$(date +%s)
 
 tools/install-deps.sh windows test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMBSLAVE_WERROR=ON \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake -DMBSLAVE_BUILD_TOOLS=OFF
+      -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake -DMBSLAVE_BUILD_TOOLS=ON
 cmake --build "$build" -j "$(nproc)"
 # The programs find the DLL beside them, as an installed application would.
 cp "$build/mbslave.dll" "$build/tests/"
 cp "$build/mbslave.dll" "$build/examples/"
+cp "$build/mbslave.dll" "$build/tools/"
 
 echo "-- mbslave.dll: $(stat -c %s "$build/mbslave.dll") bytes, imports:" \
      $(x86_64-w64-mingw32-objdump -p "$build/mbslave.dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
@@ -81,6 +84,53 @@ interop tcp_libmodbus tcp "$native/libmodbus_client" @PORT@
 interop tcp_pymodbus tcp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@
 interop rtutcp_pymodbus rtutcp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@ rtutcp
 interop udp_pymodbus udp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@ udp
+
+# The serial servers of the Windows build on a wine COM port linked to one
+# end of two joined pseudo-terminals, the Linux masters on the other end.
+# A pty has no modem lines: RTS driving (RS-485) cannot be shown here; the
+# fake serial device of test_serial covers it.
+cc -O2 -o "$native/libmodbus_rtu_client" tests/interop/libmodbus_rtu_client.c \
+   $(pkg-config --cflags --libs libmodbus)
+export WINE="$wine" MBSLAVE_SERIAL_SERVER_EXE="$build/tests/serial_interop_server.exe"
+# serial <name> rtu|ascii <baud> <client command...>
+serial() {
+    name=$1
+    shift
+    if tests/interop/run_serial_interop.sh --stop-signal INT /usr/bin/python3 \
+           tests/interop/wine_com_server.sh "$@" > "$work/$name.log" 2>&1 &&
+       ! grep -q FAILED "$work/$name.log"; then
+        echo "interop $name: $(grep -v '^served' "$work/$name.log" | tail -n 1)"
+        interop_passed=$((interop_passed + 1))
+    else
+        cat "$work/$name.log"
+        echo "FAILED: interop $name"
+        status=1
+    fi
+}
+for baud in 9600 115200; do
+    serial "rtu_libmodbus_$baud" rtu "$baud" "$native/libmodbus_rtu_client" @PORT@ @BAUD@
+    serial "rtu_mbpoll_$baud" rtu "$baud" tests/interop/mbpoll_rtu.sh @PORT@ @BAUD@
+    for kind in rtu ascii; do
+        serial "${kind}_pymodbus_$baud" "$kind" "$baud" /usr/bin/python3 \
+               tests/interop/pymodbus_serial_client.py "$kind" @PORT@ @BAUD@
+    done
+done
+
+# mbslave-sim.exe end to end, as on Linux: pymodbus and mbpoll as masters,
+# the request log, a master time-out, Ctrl-C (SIGINT through wine) and the
+# summary; serial transports on a wine COM port.
+export MBSLAVE_SIM_EXE="$build/tools/mbslave-sim.exe"
+for transport in tcp rtutcp udp rtu ascii; do
+    if timeout 120 /usr/bin/python3 tests/sim/e2e/sim_e2e.py tests/sim/e2e/wine_sim.sh "$transport" \
+           > "$work/sim_$transport.log" 2>&1; then
+        echo "sim $(head -n 1 "$work/sim_$transport.log")"
+        interop_passed=$((interop_passed + 1))
+    else
+        cat "$work/sim_$transport.log"
+        echo "FAILED: sim $transport"
+        status=1
+    fi
+done
 [ "$status" -eq 0 ] && echo "100% tests passed, 0 tests failed out of $interop_passed"
 
 echo "-- Windows stage: $(( $(date +%s) - started )) s"
