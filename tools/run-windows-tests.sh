@@ -59,63 +59,55 @@ for program in "$build"/tests/test_*.exe; do
     fi
 done
 
-# Native peers against the Windows servers.
-native="$work/native"
-mkdir -p "$native"
-cc -O2 -o "$native/libmodbus_client" tests/interop/libmodbus_client.c \
-   $(pkg-config --cflags --libs libmodbus)
-server=$build/tests/tcp_interop_server.exe
-# interop <name> <server kind> <client command...>
-interop() {
+# check <name> <command...>: runs one check with its output in a log; counts
+# it when it succeeds and prints no FAILED line, else shows the log.
+checks_passed=0
+check() {
     name=$1
-    kind=$2
-    shift 2
-    if tests/interop/run_with_server.sh --server-arg "$server" --server-arg "$kind" \
-           --stop-signal INT "$wine" "$@" \
-           > "$work/$name.log" 2>&1 &&
-       ! grep -q FAILED "$work/$name.log"; then
-        echo "interop $name: $(tail -n 1 "$work/$name.log")"
-        interop_passed=$((interop_passed + 1))
+    shift
+    if "$@" > "$work/$name.log" 2>&1 && ! grep -q FAILED "$work/$name.log"; then
+        echo "$name: $(tr -d '\r' < "$work/$name.log" | tail -n 1)"
+        checks_passed=$((checks_passed + 1))
     else
         cat "$work/$name.log"
-        echo "FAILED: interop $name"
+        echo "FAILED: $name"
         status=1
     fi
 }
-interop_passed=0
-interop tcp_libmodbus tcp "$native/libmodbus_client" @PORT@
-interop tcp_pymodbus tcp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@
-interop rtutcp_pymodbus rtutcp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@ rtutcp
-interop udp_pymodbus udp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@ udp
+
+# Native peers against the Windows servers.
+native="$work/native"
+mkdir -p "$native"
+for client in libmodbus_client libmodbus_rtu_client; do
+    cc -O2 -o "$native/$client" "tests/interop/$client.c" $(pkg-config --cflags --libs libmodbus)
+done
+# ip <kind> <client command...>: the Windows build's IP server of that kind
+ip() {
+    kind=$1
+    shift
+    tests/interop/run_with_server.sh --server-arg "$build/tests/tcp_interop_server.exe" \
+        --server-arg "$kind" --stop-signal INT "$wine" "$@"
+}
+check tcp_libmodbus ip tcp "$native/libmodbus_client" @PORT@
+check tcp_pymodbus ip tcp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@
+check rtutcp_pymodbus ip rtutcp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@ rtutcp
+check udp_pymodbus ip udp /usr/bin/python3 tests/interop/pymodbus_client.py @PORT@ udp
 
 # The serial servers of the Windows build on a wine COM port linked to one
 # end of two joined pseudo-terminals, the Linux masters on the other end.
 # A pty has no modem lines: RTS driving (RS-485) cannot be shown here; the
 # fake serial device of test_serial covers it.
-cc -O2 -o "$native/libmodbus_rtu_client" tests/interop/libmodbus_rtu_client.c \
-   $(pkg-config --cflags --libs libmodbus)
 export WINE="$wine" MBSLAVE_SERIAL_SERVER_EXE="$build/tests/serial_interop_server.exe"
-# serial <name> rtu|ascii <baud> <client command...>
+# serial rtu|ascii <baud> <client command...>
 serial() {
-    name=$1
-    shift
-    if tests/interop/run_serial_interop.sh --stop-signal INT /usr/bin/python3 \
-           tests/interop/wine_com_server.sh "$@" > "$work/$name.log" 2>&1 &&
-       ! grep -q FAILED "$work/$name.log"; then
-        echo "interop $name: $(grep -v '^served' "$work/$name.log" | tail -n 1)"
-        interop_passed=$((interop_passed + 1))
-    else
-        cat "$work/$name.log"
-        echo "FAILED: interop $name"
-        status=1
-    fi
+    tests/interop/run_serial_interop.sh --stop-signal INT /usr/bin/python3 tests/interop/wine_com_server.sh "$@"
 }
 for baud in 9600 115200; do
-    serial "rtu_libmodbus_$baud" rtu "$baud" "$native/libmodbus_rtu_client" @PORT@ @BAUD@
-    serial "rtu_mbpoll_$baud" rtu "$baud" tests/interop/mbpoll_rtu.sh @PORT@ @BAUD@
+    check "rtu_libmodbus_$baud" serial rtu "$baud" "$native/libmodbus_rtu_client" @PORT@ @BAUD@
+    check "rtu_mbpoll_$baud" serial rtu "$baud" tests/interop/mbpoll_rtu.sh @PORT@ @BAUD@
     for kind in rtu ascii; do
-        serial "${kind}_pymodbus_$baud" "$kind" "$baud" /usr/bin/python3 \
-               tests/interop/pymodbus_serial_client.py "$kind" @PORT@ @BAUD@
+        check "${kind}_pymodbus_$baud" serial "$kind" "$baud" /usr/bin/python3 \
+              tests/interop/pymodbus_serial_client.py "$kind" @PORT@ @BAUD@
     done
 done
 
@@ -124,44 +116,34 @@ done
 # summary; serial transports on a wine COM port.
 export MBSLAVE_SIM_EXE="$build/tools/mbslave-sim.exe"
 for transport in tcp rtutcp udp rtu ascii; do
-    if timeout 120 /usr/bin/python3 tests/sim/e2e/sim_e2e.py tests/sim/e2e/wine_sim.sh "$transport" \
-           > "$work/sim_$transport.log" 2>&1; then
-        echo "sim $(head -n 1 "$work/sim_$transport.log")"
-        interop_passed=$((interop_passed + 1))
-    else
-        cat "$work/sim_$transport.log"
-        echo "FAILED: sim $transport"
-        status=1
-    fi
+    check "sim_$transport" timeout 120 /usr/bin/python3 tests/sim/e2e/sim_e2e.py tests/sim/e2e/wine_sim.sh \
+          "$transport"
 done
 
 # Two Windows servers on one port (SO_EXCLUSIVEADDRUSE on the first): the
 # second fails with MB_ERR_TCP_PORT_BOUND and exit code 1, the first still
 # answers mbpoll and stops on Ctrl-C.
-port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$wine" "$MBSLAVE_SIM_EXE" tcp --port "$port" --quiet > "$work/first.log" 2>&1 &
-first=$!
-for _ in $(seq 100); do
-    grep -q "server on" "$work/first.log" && break
-    sleep 0.1
-done
-second=0
-"$wine" "$MBSLAVE_SIM_EXE" tcp --port "$port" --duration 5 > "$work/second.log" 2>&1 || second=$?
-polled=0
-mbpoll -m tcp -p "$port" -a 1 -t 4 -r 1 -c 2 -1 -o 2 127.0.0.1 > "$work/poll.log" 2>&1 || polled=$?
-kill -INT "$first"
-stopped=0
-wait "$first" || stopped=$?
-if [ "$second" -eq 1 ] && grep -q "TCP Port alread bound" "$work/second.log" && [ "$polled" -eq 0 ] &&
-   [ "$stopped" -eq 0 ]; then
-    echo "port in use: second server exit 1 ($(tr -d '\r' < "$work/second.log" | head -n 1))"
-    interop_passed=$((interop_passed + 1))
-else
-    cat "$work/first.log" "$work/second.log" "$work/poll.log"
-    echo "FAILED: port in use (second exit $second, mbpoll exit $polled, first exit $stopped)"
-    status=1
-fi
-[ "$status" -eq 0 ] && echo "100% tests passed, 0 tests failed out of $interop_passed"
+port_in_use() {
+    port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    "$wine" "$MBSLAVE_SIM_EXE" tcp --port "$port" --quiet > "$work/first.log" 2>&1 &
+    first=$!
+    for _ in $(seq 100); do
+        grep -q "server on" "$work/first.log" && break
+        sleep 0.1
+    done
+    second=0
+    "$wine" "$MBSLAVE_SIM_EXE" tcp --port "$port" --duration 5 || second=$?
+    polled=0
+    mbpoll -m tcp -p "$port" -a 1 -t 4 -r 1 -c 2 -1 -o 2 127.0.0.1 || polled=$?
+    kill -INT "$first"
+    stopped=0
+    wait "$first" || stopped=$?
+    echo "second server exit $second, mbpoll exit $polled, first server exit $stopped"
+    [ "$second" -eq 1 ] && [ "$polled" -eq 0 ] && [ "$stopped" -eq 0 ]
+}
+check port_in_use port_in_use
+grep -q "TCP Port alread bound" "$work/port_in_use.log" || { echo "FAILED: no port-bound error"; status=1; }
+[ "$status" -eq 0 ] && echo "100% tests passed, 0 tests failed out of $checks_passed"
 
 echo "-- Windows stage: $(( $(date +%s) - started )) s"
 exit "$status"
