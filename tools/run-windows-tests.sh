@@ -16,6 +16,7 @@ tools/install-deps.sh windows test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMBSLAVE_WERROR=ON \
       -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake -DMBSLAVE_BUILD_TOOLS=ON
 cmake --build "$build" -j "$(nproc)"
+echo "-- built after $(( $(date +%s) - started )) s"
 # The programs find the DLL beside them, as an installed application would.
 cp "$build/mbslave.dll" "$build/tests/"
 cp "$build/mbslave.dll" "$build/examples/"
