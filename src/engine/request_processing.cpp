@@ -47,7 +47,7 @@ int SlaveProtocol::processRequest(std::uint8_t* frame, int length) {
     }
 
     const bool isException = (frame[kFunctionCodeOffset] & FunctionCode::kExceptionFlag) != 0;
-    if (isException && exceptionRepliesDisabled != 0) return 0;
+    if (isException && exceptionRepliesDisabled) return 0;
     return replyLength;
 }
 

@@ -109,9 +109,9 @@ public:
 
     int setTimeout(std::uint32_t milliseconds) noexcept;
     std::uint32_t getTimeout() const noexcept { return timeOut; }
-    void enableExceptionReplies() noexcept { exceptionRepliesDisabled = 0; }
-    void disableExceptionReplies() noexcept { exceptionRepliesDisabled = 1; }
-    bool exceptionRepliesEnabled() const noexcept { return exceptionRepliesDisabled == 0; }
+    void enableExceptionReplies() noexcept { exceptionRepliesDisabled = false; }
+    void disableExceptionReplies() noexcept { exceptionRepliesDisabled = true; }
+    bool exceptionRepliesEnabled() const noexcept { return !exceptionRepliesDisabled; }
     std::uint32_t getSuccessCounter() const noexcept { return successCounter; }
     void resetSuccessCounter() noexcept { successCounter = 0; }
     std::uint32_t getTotalCounter() const noexcept { return totalCounter; }
@@ -152,7 +152,7 @@ protected:
     std::uint16_t registerBuffer[kMaxRegisters];
     char coilBuffer[kMaxBits];
     std::int32_t register32Buffer[kMaxRegisters32];
-    std::int32_t exceptionRepliesDisabled = 0;
+    bool exceptionRepliesDisabled = false;
     MbRequestCallback requestCallback = nullptr;
 
 private:

@@ -2,20 +2,6 @@
 
 namespace mbslave {
 
-namespace {
-
-int bindErrorCode(platform::BindError error) noexcept {
-    switch (error) {
-        case platform::BindError::none: return MB_OK;
-        case platform::BindError::noPermission: return MB_ERR_NO_PERMISSION;
-        case platform::BindError::addressInUse: return MB_ERR_TCP_PORT_BOUND;
-        case platform::BindError::other: break;
-    }
-    return MB_ERR_TCP_PORT_NOT_AVAILABLE;
-}
-
-}  // namespace
-
 IpProtocol::~IpProtocol() { IpProtocol::shutdownServer(); }
 
 void IpProtocol::shutdownServer() {
@@ -45,7 +31,7 @@ int IpProtocol::bindLocalAddress(const char* hostName) {
         shutdownServer();
         return MB_ERR_TCPIP_CONNECTION;
     }
-    const int result = bindErrorCode(serverSocket.bind(local));
+    const int result = serverSocket.bind(local);
     if (result != MB_OK) shutdownServer();
     return result;
 }

@@ -55,7 +55,7 @@ protected:
 
     // Binds serverSocket to hostName (null or empty: every local address) and
     // localPort. On failure shuts the server down and returns
-    // MB_ERR_TCPIP_CONNECTION for an unknown host or the mapped bind error.
+    // MB_ERR_TCPIP_CONNECTION for an unknown host or the bind's error.
     int bindLocalAddress(const char* hostName);
 
     // Dotted-decimal text of an address, in this object's buffer; valid

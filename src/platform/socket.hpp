@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mbslave.h"
 #include "platform/socket_faults.hpp"
 
 namespace mbslave::platform {
@@ -25,8 +26,6 @@ constexpr std::uint32_t kAnyAddress = 0;
 using NativeSocket = std::intptr_t;
 constexpr NativeSocket kInvalidSocket = -1;
 
-// Why a bind was refused.
-enum class BindError { none, noPermission, addressInUse, other };
 
 enum class SocketOption { reuseAddress, noDelay, keepAlive, receiveBuffer, sendBuffer };
 
@@ -90,7 +89,9 @@ public:
     bool setNonBlocking() noexcept;
     // Sets an integer option; the result says whether the system took it.
     bool setOption(SocketOption option, int value) noexcept;
-    BindError bind(const Ipv4Endpoint& local) noexcept;
+    // MB_OK; MB_ERR_NO_PERMISSION, MB_ERR_TCP_PORT_BOUND (another socket has
+    // the port) or MB_ERR_TCP_PORT_NOT_AVAILABLE.
+    int bind(const Ipv4Endpoint& local) noexcept;
     // Listens and sets aside a reserve descriptor for accept().
     bool listen(int backlog) noexcept;
     // Port the socket is bound to (0 if unbound or unknown).

@@ -104,18 +104,18 @@ bool Socket::setOption(SocketOption option, int value) noexcept {
     return ::setsockopt(descriptor_, which.level, which.name, &value, sizeof value) == 0;
 }
 
-BindError Socket::bind(const Ipv4Endpoint& local) noexcept {
+int Socket::bind(const Ipv4Endpoint& local) noexcept {
     const sockaddr_in record = toSockaddr(local);
     if (unlessInjected(faults_, SocketCall::bind, [&] {
             return ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&record), sizeof record);
         }) == 0) {
-        return BindError::none;
+        return MB_OK;
     }
     switch (errno) {
         case EACCES:
-        case EPERM: return BindError::noPermission;
-        case EADDRINUSE: return BindError::addressInUse;
-        default: return BindError::other;
+        case EPERM: return MB_ERR_NO_PERMISSION;
+        case EADDRINUSE: return MB_ERR_TCP_PORT_BOUND;
+        default: return MB_ERR_TCP_PORT_NOT_AVAILABLE;
     }
 }
 

@@ -160,17 +160,17 @@ bool Socket::setOption(SocketOption option, int value) noexcept {
                         reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
-BindError Socket::bind(const Ipv4Endpoint& local) noexcept {
+int Socket::bind(const Ipv4Endpoint& local) noexcept {
     const sockaddr_in record = toSockaddr(local);
     if (unlessInjected(faults_, SocketCall::bind, [&] {
             return ::bind(toSocket(descriptor_), reinterpret_cast<const sockaddr*>(&record), sizeof record);
         }) == 0) {
-        return BindError::none;
+        return MB_OK;
     }
     switch (WSAGetLastError()) {
-        case WSAEACCES: return BindError::noPermission;
-        case WSAEADDRINUSE: return BindError::addressInUse;
-        default: return BindError::other;
+        case WSAEACCES: return MB_ERR_NO_PERMISSION;
+        case WSAEADDRINUSE: return MB_ERR_TCP_PORT_BOUND;
+        default: return MB_ERR_TCP_PORT_NOT_AVAILABLE;
     }
 }
 

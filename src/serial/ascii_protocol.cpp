@@ -19,9 +19,9 @@ int AsciiProtocol::serverLoop() {
     if (preamble != MB_OK) return preamble;
 
     int digits = 0;
-    const Reception reception = receiveFrame(digits);
-    if (reception == Reception::failed) return MB_ERR_IO;
-    if (reception == Reception::dropped) return MB_OK;
+    const int received = receiveFrame(digits);
+    if (received == MB_ERR_IO) return MB_ERR_IO;
+    if (received != MB_OK) return MB_OK;  // nothing came, or dropped
 
     const int length = decodeFrame(digits);
     if (length < 0) return MB_OK;
@@ -29,7 +29,7 @@ int AsciiProtocol::serverLoop() {
     return MB_OK;
 }
 
-AsciiProtocol::Reception AsciiProtocol::receiveFrame(int& digits) {
+int AsciiProtocol::receiveFrame(int& digits) {
     // Every character gets the whole protocol time-out; a frame whose next
     // character does not come within it is dropped.
     const std::uint32_t timeout = timeOut * 1000;
@@ -41,12 +41,12 @@ AsciiProtocol::Reception AsciiProtocol::receiveFrame(int& digits) {
     for (bool first = true;; first = false) {
         std::uint8_t character = 0;
         const int read = port.readByte(&character, timeout);
-        if (read == SER_ERR_TIMEOUT) return Reception::dropped;
-        if (read != 0) return Reception::failed;
+        if (read == MB_ERR_REPLY_TIMEOUT) return MB_ERR_INVALID_FRAME;
+        if (read != MB_OK) return MB_ERR_IO;
         if (first) {
             startedAt = now();
         } else if (frameTimeExceeded(startedAt, limit)) {
-            return Reception::dropped;
+            return MB_ERR_INVALID_FRAME;
         }
 
         if (character == kColon) {  // a new frame, also inside one
@@ -56,10 +56,10 @@ AsciiProtocol::Reception AsciiProtocol::receiveFrame(int& digits) {
         } else if (character == kCarriageReturn) {
             // ignored everywhere
         } else if (character == kLineFeed) {
-            if (inFrame) return Reception::complete;
+            if (inFrame) return MB_OK;
         } else if (inFrame) {
-            if (hexToNibble(character) < 0) return Reception::dropped;
-            if (digits == kMaxAsciiDigits) return Reception::dropped;
+            if (hexToNibble(character) < 0) return MB_ERR_INVALID_FRAME;
+            if (digits == kMaxAsciiDigits) return MB_ERR_INVALID_FRAME;
             text[digits++] = static_cast<char>(character);
         }
         // Anything else outside a frame is line noise.

@@ -37,10 +37,10 @@ protected:
     char text[kMaxAsciiDigits] = {};           // received digits, then the reply text
 
 private:
-    enum class Reception { complete, dropped, failed };
-    // Reads characters until a frame has ended with LF; digits is the
-    // number of its digits stored in text.
-    Reception receiveFrame(int& digits);
+    // Reads characters until a frame has ended with LF: MB_OK with digits
+    // the number of its digits stored in text, MB_ERR_INVALID_FRAME when
+    // nothing came in time or the frame is dropped, MB_ERR_IO.
+    int receiveFrame(int& digits);
     // Decodes the digits into frame; the message length, or -1 when the
     // frame is too short or its LRC is wrong.
     int decodeFrame(int digits) noexcept;

@@ -27,32 +27,31 @@ int RtuProtocol::serverLoop() {
     if (preamble != MB_OK) return preamble;
 
     const int first = port.readByte(&frame[0], timeOut * 1000);
-    if (first == SER_ERR_TIMEOUT) return MB_OK;  // no request this time
-    if (first != 0) return MB_ERR_IO;
+    if (first == MB_ERR_REPLY_TIMEOUT) return MB_OK;  // no request this time
+    if (first != MB_OK) return MB_ERR_IO;
 
     int count = 1;
-    const Reception reception = receiveFrame(count);
-    if (reception == Reception::failed) return MB_ERR_IO;
-    if (reception == Reception::dropped) return MB_OK;
+    const int received = receiveFrame(count);
+    if (received == MB_ERR_IO) return MB_ERR_IO;
+    if (received != MB_OK) return MB_OK;  // dropped
     if (!hasValidCrc16(frame, count)) return MB_OK;
 
     serveFrame(frame, count - kCrcLength);
     return MB_OK;
 }
 
-RtuProtocol::Reception RtuProtocol::receiveFrame(int& count) {
+int RtuProtocol::receiveFrame(int& count) {
     bool overflow = false;
     const std::uint32_t startedAt = now();
     const std::uint32_t limit = frameTimeLimit(kRtuFrameBufferSize);
     for (;;) {
         const int read = port.readByte(&frame[count], static_cast<std::uint32_t>(silentInterval));
-        if (read == SER_ERR_TIMEOUT) {
+        if (read == MB_ERR_REPLY_TIMEOUT) {
             // The line was silent for one interval: the frame has ended.
             ++totalCounter;
-            return overflow || count < kMinRtuFrameLength ? Reception::dropped
-                                                          : Reception::complete;
+            return overflow || count < kMinRtuFrameLength ? MB_ERR_INVALID_FRAME : MB_OK;
         }
-        if (read != 0) return Reception::failed;
+        if (read != MB_OK) return MB_ERR_IO;
 
         // Past 255 bytes the frame is kept from growing: further bytes
         // overwrite its last byte, and it is dropped when it ends.
@@ -63,12 +62,12 @@ RtuProtocol::Reception RtuProtocol::receiveFrame(int& count) {
         }
         if (!overflow && endsByExpectedLength(count)) {
             ++totalCounter;
-            return Reception::complete;
+            return MB_OK;
         }
         // A line that never falls silent: the pass returns all the same.
         if (frameTimeExceeded(startedAt, limit)) {
             ++totalCounter;
-            return Reception::dropped;
+            return MB_ERR_INVALID_FRAME;
         }
     }
 }
@@ -92,7 +91,7 @@ bool RtuProtocol::waitForLineSilence() {
     const std::uint32_t startedAt = now();
     const std::uint32_t limit = frameTimeLimit(kRtuFrameBufferSize);
     std::uint8_t discarded = 0;
-    while (port.readByte(&discarded, static_cast<std::uint32_t>(silentInterval)) == 0) {
+    while (port.readByte(&discarded, static_cast<std::uint32_t>(silentInterval)) == MB_OK) {
         if (frameTimeExceeded(startedAt, limit)) return false;
     }
     return true;

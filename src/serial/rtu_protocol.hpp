@@ -37,10 +37,10 @@ protected:
     std::uint8_t frame[kRtuFrameBufferSize] = {};
 
 private:
-    enum class Reception { complete, dropped, failed };
     // Reads the bytes after the first until the frame ends, by silence or by
-    // its expected length; count is its length when complete.
-    Reception receiveFrame(int& count);
+    // its expected length: MB_OK with count its length, MB_ERR_INVALID_FRAME
+    // for a frame to drop (too short, overlong, past its time), MB_ERR_IO.
+    int receiveFrame(int& count);
     bool endsByExpectedLength(int count) const noexcept;
 };
 

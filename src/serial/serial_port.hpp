@@ -1,7 +1,11 @@
 // One serial line: open by port name with the device's own settings saved
 // for close, line settings, single-byte reads and whole-buffer writes with
-// time-outs, purge, drain and RTS control. Knows nothing of Modbus; every
-// operation returns 0 or one of the SER_ERR_ codes.
+// time-outs, purge, drain and RTS control. Knows nothing of Modbus framing.
+// The device's results become the library's error codes here, once: every
+// operation returns MB_OK, MB_ERR_ILLEGAL_STATE on a port that is not open
+// (or RTS and drain under a handshake), MB_ERR_ILLEGAL_ARGUMENT for a
+// setting the port or device does not take, or MB_ERR_IO; time-outs and
+// open failures as each function says.
 #pragma once
 
 #include <cstdint>
@@ -11,15 +15,6 @@
 #include "platform/system_serial_device.hpp"
 
 namespace mbslave {
-
-constexpr int SER_ERR_PARAMETER = 0x1101;
-constexpr int SER_ERR_IO = 0x1102;
-constexpr int SER_ERR_NO_SUCH_PORT = 0x1103;
-constexpr int SER_ERR_PORT_BUSY = 0x1104;
-constexpr int SER_ERR_NOT_OPEN = 0x1105;
-constexpr int SER_ERR_TIMEOUT = 0x1106;
-constexpr int SER_ERR_HANDSHAKE = 0x1108;
-constexpr int SER_ERR_NO_PERMISSION = 0x1109;  // the user may not open the device
 
 constexpr int HANDSHAKE_NONE = 0;
 constexpr int HANDSHAKE_RTS_CTS = 1;
@@ -37,7 +32,9 @@ public:
     void attachDevice(platform::SerialDevice* device) noexcept;
 
     // Opens the named port (closing it first if open) with 9600 8N1 and no
-    // handshake; the device's own settings come back at close.
+    // handshake; the device's own settings come back at close. No such port:
+    // MB_ERR_PORT_OPEN; another holder has it: MB_ERR_SERIAL_PORT_ALREADY_OPEN;
+    // this user may not open it: MB_ERR_NO_PERMISSION.
     int open(const char* name) noexcept;
     void close() noexcept;
     bool isOpen() const noexcept { return device_->isOpen(); }
@@ -45,14 +42,15 @@ public:
     int configure(std::int32_t baudRate, std::int32_t dataBits, std::int32_t stopBits,
                   std::int32_t parity, std::int32_t handshake) noexcept;
 
-    // One byte into buffer[0]; timeout in microseconds, 0 waits without limit.
+    // One byte into buffer[0]; timeout in microseconds, 0 waits without
+    // limit. No byte in time (the line was silent): MB_ERR_REPLY_TIMEOUT.
     int readByte(std::uint8_t* buffer, std::uint32_t timeout) noexcept;
-    // length bytes; timeout in milliseconds, 0 without limit. A partial
-    // write is SER_ERR_TIMEOUT.
+    // length bytes; timeout in milliseconds, 0 without limit. Not all of it
+    // in time: MB_ERR_SEND_TIMEOUT.
     int write(const std::uint8_t* buffer, int length, std::uint32_t timeout) noexcept;
     int purge() noexcept;
     // Waits until the written bytes have left the transmitter, at most
-    // timeout milliseconds (0: no limit): SER_ERR_TIMEOUT after that.
+    // timeout milliseconds (0: no limit): MB_ERR_SEND_TIMEOUT after that.
     int drain(std::uint32_t timeout) noexcept;
     // RTS level; while the driver switches RTS itself (kernel RS-485 mode)
     // the line is left to it and these succeed without touching it.

@@ -38,16 +38,15 @@ int SerialProtocol::startupSerial(const char* portName, int baudRate, int dataBi
     if (dataBits != 7 && dataBits != 8) return MB_ERR_ILLEGAL_ARGUMENT;
 
     const int opened = port.open(portName);
-    if (opened == SER_ERR_PORT_BUSY) return MB_ERR_SERIAL_PORT_ALREADY_OPEN;
-    if (opened == SER_ERR_NO_PERMISSION) return MB_ERR_NO_PERMISSION;
-    if (opened != 0) return MB_ERR_PORT_OPEN;
-    if (port.configure(baudRate, dataBits, stopBits, parity, HANDSHAKE_NONE) != 0) {
+    if (opened == MB_ERR_SERIAL_PORT_ALREADY_OPEN || opened == MB_ERR_NO_PERMISSION) return opened;
+    if (opened != MB_OK) return MB_ERR_PORT_OPEN;  // no such port, or it failed on opening
+    if (port.configure(baudRate, dataBits, stopBits, parity, HANDSHAKE_NONE) != MB_OK) {
         port.close();  // the device gets its own settings back
         return MB_ERR_ILLEGAL_ARGUMENT;
     }
     // Idle level of RTS: an RS-485 node listens with its transmitter off;
     // otherwise RTS stays asserted while the server runs.
-    if (rs485Mode != 0) {
+    if (rs485Mode) {
         port.clearRts();
     } else {
         port.setRts();
@@ -59,7 +58,7 @@ int SerialProtocol::enableRs485Mode(std::uint32_t delay) noexcept {
     if (delay > kMaxRs485Delay) return MB_ERR_ILLEGAL_ARGUMENT;
     if (isStarted()) return MB_ERR_ILLEGAL_STATE;
     rs485Delay = delay;
-    rs485Mode = delay != 0 ? 1 : 0;
+    rs485Mode = delay != 0;
     return MB_OK;
 }
 
@@ -76,15 +75,14 @@ int SerialProtocol::transmitReply(const std::uint8_t* frame, int length) {
     port.purge();  // input that came meanwhile and left-over output go
     // A reply into a line that never falls silent would only collide.
     if (!waitForLineSilence()) return MB_ERR_SEND_TIMEOUT;
-    if (rs485Mode != 0) port.setRts();  // transmitter on
+    if (rs485Mode) port.setRts();  // transmitter on
     const int written = port.write(frame, length, timeOut);
     port.drain(timeOut);  // bounded like the write: a stuck transmitter must not hold the pass
-    if (rs485Mode != 0) {
+    if (rs485Mode) {
         platform::sleepMs(rs485Delay);
         port.clearRts();  // back to listening, whether the write went out or not
     }
-    if (written == 0) return MB_OK;
-    return written == SER_ERR_TIMEOUT ? MB_ERR_SEND_TIMEOUT : MB_ERR_IO;
+    return written == MB_OK || written == MB_ERR_SEND_TIMEOUT ? written : MB_ERR_IO;
 }
 
 void SerialProtocol::serveFrame(std::uint8_t* frame, int length) {

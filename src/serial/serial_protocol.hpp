@@ -96,7 +96,7 @@ protected:
     bool deliverReply(int, int replyLength) override { return sendReply(replyLength) == MB_OK; }
 
     SerialPort port;
-    std::int32_t rs485Mode = 0;
+    bool rs485Mode = false;
     std::uint32_t rs485Delay = 0;
 
 private:

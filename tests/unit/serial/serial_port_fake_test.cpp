@@ -45,13 +45,13 @@ TEST(SerialPortFake, OpenFailuresMapToPortResults) {
         bool restoredAndClosed;
     };
     const Case cases[] = {
-        {DeviceResult::noSuchDevice, DeviceResult::ok, DeviceResult::ok, SER_ERR_NO_SUCH_PORT, false},
-        {DeviceResult::busy, DeviceResult::ok, DeviceResult::ok, SER_ERR_PORT_BUSY, false},
-        {DeviceResult::noPermission, DeviceResult::ok, DeviceResult::ok, SER_ERR_NO_PERMISSION, false},
-        {DeviceResult::ioError, DeviceResult::ok, DeviceResult::ok, SER_ERR_IO, false},
-        {DeviceResult::ok, DeviceResult::ioError, DeviceResult::ok, SER_ERR_IO, false},
-        {DeviceResult::ok, DeviceResult::ok, DeviceResult::refused, SER_ERR_PARAMETER, true},
-        {DeviceResult::ok, DeviceResult::ok, DeviceResult::ioError, SER_ERR_IO, true},
+        {DeviceResult::noSuchDevice, DeviceResult::ok, DeviceResult::ok, MB_ERR_PORT_OPEN, false},
+        {DeviceResult::busy, DeviceResult::ok, DeviceResult::ok, MB_ERR_SERIAL_PORT_ALREADY_OPEN, false},
+        {DeviceResult::noPermission, DeviceResult::ok, DeviceResult::ok, MB_ERR_NO_PERMISSION, false},
+        {DeviceResult::ioError, DeviceResult::ok, DeviceResult::ok, MB_ERR_IO, false},
+        {DeviceResult::ok, DeviceResult::ioError, DeviceResult::ok, MB_ERR_IO, false},
+        {DeviceResult::ok, DeviceResult::ok, DeviceResult::refused, MB_ERR_ILLEGAL_ARGUMENT, true},
+        {DeviceResult::ok, DeviceResult::ok, DeviceResult::ioError, MB_ERR_IO, true},
     };
     for (const Case& c : cases) {
         FakeSerialDevice device;
@@ -72,7 +72,7 @@ TEST(SerialPortFake, AnEmptyNameNeverReachesTheDevice) {
     FakeSerialDevice device;
     SerialPort port;
     port.attachDevice(&device);
-    EXPECT_EQ(port.open(""), SER_ERR_NO_SUCH_PORT);
+    EXPECT_EQ(port.open(""), MB_ERR_PORT_OPEN);
     EXPECT_TRUE(device.events.empty());
 }
 
@@ -92,15 +92,15 @@ TEST(SerialPortFake, ConfigureHandsTheValuesOverAndKeepsThemOnlyWhenTaken) {
     EXPECT_EQ(port.handshake(), HANDSHAKE_RTS_TOGGLE);
 
     device.applyResult = DeviceResult::refused;
-    EXPECT_EQ(port.configure(1234567, 8, 1, PARITY_EVEN, HANDSHAKE_NONE), SER_ERR_PARAMETER);
+    EXPECT_EQ(port.configure(1234567, 8, 1, PARITY_EVEN, HANDSHAKE_NONE), MB_ERR_ILLEGAL_ARGUMENT);
     device.applyResult = DeviceResult::ioError;
-    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_EVEN, HANDSHAKE_NONE), SER_ERR_IO);
+    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_EVEN, HANDSHAKE_NONE), MB_ERR_IO);
     EXPECT_EQ(port.baudRate(), 76800);
     EXPECT_EQ(port.handshake(), HANDSHAKE_RTS_TOGGLE);
 
     // Values outside their sets never reach the device.
     const int applies = device.count(Call::applyLineSettings);
-    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_EVEN, 7), SER_ERR_PARAMETER);
+    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_EVEN, 7), MB_ERR_ILLEGAL_ARGUMENT);
     EXPECT_EQ(device.count(Call::applyLineSettings), applies);
 }
 
@@ -112,9 +112,9 @@ TEST(SerialPortFake, HardwareHandshakeRefusesRtsAndDrain) {
         ASSERT_EQ(port.open("/dev/ttyX"), 0);
         device.events.clear();
         ASSERT_EQ(port.configure(9600, 8, 1, PARITY_NONE, handshake), 0);
-        EXPECT_EQ(port.setRts(), SER_ERR_HANDSHAKE);
-        EXPECT_EQ(port.clearRts(), SER_ERR_HANDSHAKE);
-        EXPECT_EQ(port.drain(0), SER_ERR_HANDSHAKE);
+        EXPECT_EQ(port.setRts(), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(port.clearRts(), MB_ERR_ILLEGAL_STATE);
+        EXPECT_EQ(port.drain(0), MB_ERR_ILLEGAL_STATE);
         EXPECT_EQ(port.purge(), 0);
         EXPECT_EQ(device.count(Call::rtsOn) + device.count(Call::rtsOff) + device.count(Call::drain), 0);
     }
@@ -123,12 +123,13 @@ TEST(SerialPortFake, HardwareHandshakeRefusesRtsAndDrain) {
 TEST(SerialPortFake, TransfersMapDeviceResults) {
     struct Case {
         DeviceResult device;
-        int expected;
+        int expected;      // write and drain
+        int expectedRead;  // readByte
     };
-    const Case cases[] = {{DeviceResult::ok, 0},
-                          {DeviceResult::timeout, SER_ERR_TIMEOUT},
-                          {DeviceResult::ioError, SER_ERR_IO},
-                          {DeviceResult::refused, SER_ERR_IO}};
+    const Case cases[] = {{DeviceResult::ok, 0, 0},
+                          {DeviceResult::timeout, MB_ERR_SEND_TIMEOUT, MB_ERR_REPLY_TIMEOUT},
+                          {DeviceResult::ioError, MB_ERR_IO, MB_ERR_IO},
+                          {DeviceResult::refused, MB_ERR_IO, MB_ERR_IO}};
     for (const Case& c : cases) {
         FakeSerialDevice device;
         SerialPort port;
@@ -144,9 +145,9 @@ TEST(SerialPortFake, TransfersMapDeviceResults) {
         EXPECT_EQ(port.write(frame, 3, 250), c.expected);
         EXPECT_EQ(device.writeTimeouts.back(), 250u);
         if (c.device != DeviceResult::ok) {
-            EXPECT_EQ(port.readByte(&byte, 4583), c.expected);
+            EXPECT_EQ(port.readByte(&byte, 4583), c.expectedRead);
         }
-        const int lineResult = c.device == DeviceResult::ok ? 0 : SER_ERR_IO;
+        const int lineResult = c.device == DeviceResult::ok ? 0 : MB_ERR_IO;
         EXPECT_EQ(port.drain(0), lineResult);
         device.drainResult = c.device;
         EXPECT_EQ(port.drain(250), c.expected);  // a transmitter that does not empty in time
@@ -166,7 +167,7 @@ TEST(SerialPortFake, ReadsPassTheMicrosecondTimeOutUnchanged) {
     std::uint8_t byte = 0;
     EXPECT_EQ(port.readByte(&byte, 0), 0);
     EXPECT_EQ(byte, 0xAB);
-    EXPECT_EQ(port.readByte(&byte, 1001), SER_ERR_TIMEOUT);
+    EXPECT_EQ(port.readByte(&byte, 1001), MB_ERR_REPLY_TIMEOUT);
     EXPECT_EQ(device.readTimeouts, (std::vector<std::uint32_t>{0, 1001}));
 }
 

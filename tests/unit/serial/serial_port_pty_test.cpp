@@ -95,7 +95,7 @@ TEST(SerialPortPty, RatesWithoutTheirOwnCodeWorkWhereTheSystemHasThem) {
             EXPECT_EQ(result, 0) << rate;
             EXPECT_EQ(port.baudRate(), rate);
         } else {
-            EXPECT_EQ(result, SER_ERR_PARAMETER) << rate;
+            EXPECT_EQ(result, MB_ERR_ILLEGAL_ARGUMENT) << rate;
             EXPECT_EQ(pty.slaveSettings(), previous) << rate;
             EXPECT_EQ(port.baudRate(), previousRate);
         }
@@ -111,11 +111,11 @@ TEST(SerialPortPty, OpenFailuresReportTheReasonAndLeakNothing) {
         int expected;
     };
     const Case cases[] = {
-        {"", SER_ERR_NO_SUCH_PORT},
-        {"/dev/no-such-serial-device", SER_ERR_NO_SUCH_PORT},
-        {"/nonexistent-dir/ttyS0", SER_ERR_NO_SUCH_PORT},
-        {"/dev/null", SER_ERR_IO},  // not a terminal
-        {"/proc", SER_ERR_IO},      // a directory
+        {"", MB_ERR_PORT_OPEN},
+        {"/dev/no-such-serial-device", MB_ERR_PORT_OPEN},
+        {"/nonexistent-dir/ttyS0", MB_ERR_PORT_OPEN},
+        {"/dev/null", MB_ERR_IO},  // not a terminal
+        {"/proc", MB_ERR_IO},      // a directory
     };
     const int descriptors = openDescriptorCount();
     for (const Case& c : cases) {
@@ -124,7 +124,7 @@ TEST(SerialPortPty, OpenFailuresReportTheReasonAndLeakNothing) {
         EXPECT_FALSE(port.isOpen()) << c.name;
     }
     SerialPort port;
-    EXPECT_EQ(port.open(nullptr), SER_ERR_NO_SUCH_PORT);
+    EXPECT_EQ(port.open(nullptr), MB_ERR_PORT_OPEN);
     EXPECT_EQ(openDescriptorCount(), descriptors);
 }
 
@@ -136,10 +136,10 @@ TEST(SerialPortPty, APortHeldByAnotherOpenIsBusyUntilReleased) {
     const test::TtySettings held = pty.slaveSettings();
 
     SerialPort second;
-    EXPECT_EQ(second.open(pty.slaveName()), SER_ERR_PORT_BUSY);
+    EXPECT_EQ(second.open(pty.slaveName()), MB_ERR_SERIAL_PORT_ALREADY_OPEN);
     EXPECT_FALSE(second.isOpen());
     // The refused open left the holder's exclusive use in place.
-    EXPECT_EQ(second.open(pty.slaveName()), SER_ERR_PORT_BUSY);
+    EXPECT_EQ(second.open(pty.slaveName()), MB_ERR_SERIAL_PORT_ALREADY_OPEN);
     EXPECT_EQ(pty.slaveSettings(), held);
     pty.send({0x42});
     std::uint8_t byte = 0;
@@ -158,7 +158,7 @@ TEST(SerialPortPty, ALockHeldByAnotherProgramMakesThePortBusy) {
     ASSERT_GE(other, 0);
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
     SerialPort port;
-    EXPECT_EQ(port.open(pty.slaveName()), SER_ERR_PORT_BUSY);
+    EXPECT_EQ(port.open(pty.slaveName()), MB_ERR_SERIAL_PORT_ALREADY_OPEN);
     ::close(other);
     EXPECT_EQ(port.open(pty.slaveName()), 0);
 }
@@ -173,7 +173,7 @@ TEST(SerialPortPty, ExclusiveModeSetByAnotherProgramMakesThePortBusyAndIsLeftAlo
     ASSERT_EQ(ioctl(pty.slave(), TIOCEXCL), 0);  // the other program, without a lock
     const int descriptors = openDescriptorCount();
     SerialPort port;
-    EXPECT_EQ(port.open(pty.slaveName()), SER_ERR_PORT_BUSY);
+    EXPECT_EQ(port.open(pty.slaveName()), MB_ERR_SERIAL_PORT_ALREADY_OPEN);
     EXPECT_FALSE(port.isOpen());
     ASSERT_EQ(ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
     EXPECT_EQ(exclusive, 1);
@@ -196,7 +196,7 @@ TEST(SerialPortPty, APortThisUserMayNotOpenIsNoPermissionNotBusy) {
             _exit(100);
         }
         SerialPort port;
-        _exit(port.open(pty.slaveName()) == SER_ERR_NO_PERMISSION ? 0 : 1);
+        _exit(port.open(pty.slaveName()) == MB_ERR_NO_PERMISSION ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -235,7 +235,7 @@ TEST(SerialPortPty, RefusedSettingsLeaveTheDeviceAsItWas) {
     const test::TtySettings configured = pty.slaveSettings();
     for (const Case& c : cases) {
         EXPECT_EQ(port.configure(c.baudRate, c.dataBits, c.stopBits, c.parity, c.handshake),
-                  SER_ERR_PARAMETER)
+                  MB_ERR_ILLEGAL_ARGUMENT)
             << c.baudRate << " " << c.dataBits << " " << c.stopBits << " " << c.parity << " "
             << c.handshake;
         EXPECT_EQ(pty.slaveSettings(), configured);
@@ -258,7 +258,7 @@ TEST(SerialPortPty, SettingsTheDeviceSilentlyIgnoresAreRefusedAndRolledBack) {
     ASSERT_EQ(port.configure(19200, 8, 1, PARITY_NONE, HANDSHAKE_NONE), 0);
     const test::TtySettings configured = pty.slaveSettings();
     for (const Case& c : cases) {
-        EXPECT_EQ(port.configure(38400, c.dataBits, 2, c.parity, HANDSHAKE_NONE), SER_ERR_PARAMETER)
+        EXPECT_EQ(port.configure(38400, c.dataBits, 2, c.parity, HANDSHAKE_NONE), MB_ERR_ILLEGAL_ARGUMENT)
             << c.dataBits << " " << c.parity;
         EXPECT_EQ(pty.slaveSettings(), configured);
         EXPECT_EQ(port.baudRate(), 19200);
@@ -269,13 +269,13 @@ TEST(SerialPortPty, EveryOperationOnAClosedPortIsRefused) {
     SerialPort port;
     std::uint8_t byte = 0;
     EXPECT_FALSE(port.isOpen());
-    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_NONE, HANDSHAKE_NONE), SER_ERR_NOT_OPEN);
-    EXPECT_EQ(port.readByte(&byte, 1000), SER_ERR_NOT_OPEN);
-    EXPECT_EQ(port.write(&byte, 1, 10), SER_ERR_NOT_OPEN);
-    EXPECT_EQ(port.purge(), SER_ERR_NOT_OPEN);
-    EXPECT_EQ(port.drain(0), SER_ERR_NOT_OPEN);
-    EXPECT_EQ(port.setRts(), SER_ERR_NOT_OPEN);
-    EXPECT_EQ(port.clearRts(), SER_ERR_NOT_OPEN);
+    EXPECT_EQ(port.configure(9600, 8, 1, PARITY_NONE, HANDSHAKE_NONE), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(port.readByte(&byte, 1000), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(port.write(&byte, 1, 10), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(port.purge(), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(port.drain(0), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(port.setRts(), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(port.clearRts(), MB_ERR_ILLEGAL_STATE);
 }
 
 TEST(SerialPortPty, ReadTimeOutsWaitAtLeastTheirMicroseconds) {
@@ -285,7 +285,7 @@ TEST(SerialPortPty, ReadTimeOutsWaitAtLeastTheirMicroseconds) {
     for (std::uint32_t timeout : {1u, 999u, 1000u, 1001u, 2500u, 20000u}) {
         std::uint8_t byte = 0;
         const auto start = steady_clock::now();
-        EXPECT_EQ(port.readByte(&byte, timeout), SER_ERR_TIMEOUT);
+        EXPECT_EQ(port.readByte(&byte, timeout), MB_ERR_REPLY_TIMEOUT);
         const auto waited = steady_clock::now() - start;
         EXPECT_GE(waited, microseconds(timeout)) << timeout;
         EXPECT_LT(waited, microseconds(timeout) + kPrompt) << timeout;
@@ -322,7 +322,7 @@ TEST(SerialPortPty, BytesComeOneByOneInOrderBeyondTheReceiveBuffer) {
         received.push_back(byte);
     }
     EXPECT_EQ(received, sent);
-    EXPECT_EQ(port.readByte(&byte, 1000), SER_ERR_TIMEOUT);
+    EXPECT_EQ(port.readByte(&byte, 1000), MB_ERR_REPLY_TIMEOUT);
 }
 
 TEST(SerialPortPty, WritesReachTheOtherEnd) {
@@ -334,7 +334,7 @@ TEST(SerialPortPty, WritesReachTheOtherEnd) {
     EXPECT_EQ(port.drain(0), 0);
     EXPECT_EQ(pty.receive(frame.size(), milliseconds(1000)), frame);
     EXPECT_EQ(port.write(frame.data(), 0, 100), 0);
-    EXPECT_EQ(port.write(frame.data(), -1, 100), SER_ERR_PARAMETER);
+    EXPECT_EQ(port.write(frame.data(), -1, 100), MB_ERR_ILLEGAL_ARGUMENT);
     EXPECT_EQ(pty.receive(1, milliseconds(20)), std::vector<std::uint8_t>{});
 }
 
@@ -344,7 +344,7 @@ TEST(SerialPortPty, AWriteThatCannotFinishInTimeIsATimeOut) {
     ASSERT_EQ(port.open(pty.slaveName()), 0);
     const std::vector<std::uint8_t> flood(1 << 20, 0x55);
     const auto start = steady_clock::now();
-    EXPECT_EQ(port.write(flood.data(), static_cast<int>(flood.size()), 30), SER_ERR_TIMEOUT);
+    EXPECT_EQ(port.write(flood.data(), static_cast<int>(flood.size()), 30), MB_ERR_SEND_TIMEOUT);
     const auto waited = steady_clock::now() - start;
     EXPECT_GE(waited, milliseconds(30));
     EXPECT_LT(waited, milliseconds(30) + kPrompt * 10);
@@ -360,13 +360,13 @@ TEST(SerialPortPty, PurgeDiscardsReceivedAndBufferedInput) {
     ASSERT_EQ(port.readByte(&byte, 1000000), 0);
     EXPECT_EQ(byte, 0x11);
     EXPECT_EQ(port.purge(), 0);
-    EXPECT_EQ(port.readByte(&byte, 20000), SER_ERR_TIMEOUT);
+    EXPECT_EQ(port.readByte(&byte, 20000), MB_ERR_REPLY_TIMEOUT);
     // Bytes still queued in the device.
     pty.send({0x44, 0x55});
     ASSERT_TRUE(pty.waitUntilPendingAtSlave(2));
     EXPECT_EQ(port.purge(), 0);
     EXPECT_EQ(pty.pendingAtSlave(), 0);
-    EXPECT_EQ(port.readByte(&byte, 20000), SER_ERR_TIMEOUT);
+    EXPECT_EQ(port.readByte(&byte, 20000), MB_ERR_REPLY_TIMEOUT);
     // The port goes on receiving afterwards.
     pty.send({0x66});
     ASSERT_EQ(port.readByte(&byte, 1000000), 0);
@@ -407,7 +407,7 @@ TEST(SerialPortPty, ASignalEndsAReadButNeverHidesAWaitingByte) {
         int expected;
     };
     const Case cases[] = {
-        {"no time-out, a signal", 0, false, SER_ERR_TIMEOUT},
+        {"no time-out, a signal", 0, false, MB_ERR_REPLY_TIMEOUT},
         {"a byte comes with the signal, the deadline passes", 300000, true, 0},
     };
     struct sigaction action{};
@@ -495,11 +495,11 @@ TEST(SerialPortPty, RtsOnAPtyIsAnIoErrorAndHandshakeRefusesIt) {
     PtyPair pty;  // a pty has no modem lines
     SerialPort port;
     ASSERT_EQ(port.open(pty.slaveName()), 0);
-    EXPECT_EQ(port.setRts(), SER_ERR_IO);
-    EXPECT_EQ(port.clearRts(), SER_ERR_IO);
+    EXPECT_EQ(port.setRts(), MB_ERR_IO);
+    EXPECT_EQ(port.clearRts(), MB_ERR_IO);
     ASSERT_EQ(port.configure(9600, 8, 1, PARITY_NONE, HANDSHAKE_RTS_CTS), 0);
-    EXPECT_EQ(port.setRts(), SER_ERR_HANDSHAKE);
-    EXPECT_EQ(port.drain(0), SER_ERR_HANDSHAKE);
+    EXPECT_EQ(port.setRts(), MB_ERR_ILLEGAL_STATE);
+    EXPECT_EQ(port.drain(0), MB_ERR_ILLEGAL_STATE);
 }
 
 TEST(SerialPortPty, ADeviceThatGoesAwayMidReadIsAnErrorNotAHang) {
@@ -514,14 +514,14 @@ TEST(SerialPortPty, ADeviceThatGoesAwayMidReadIsAnErrorNotAHang) {
         });
         std::uint8_t byte = 0;
         const auto start = steady_clock::now();
-        EXPECT_EQ(port.readByte(&byte, 0), SER_ERR_IO);  // 0: would wait forever
+        EXPECT_EQ(port.readByte(&byte, 0), MB_ERR_IO);  // 0: would wait forever
         unplug.join();
         EXPECT_LT(steady_clock::now() - start, milliseconds(2000));
 
         // Later calls fail at once as well.
-        EXPECT_EQ(port.readByte(&byte, 0), SER_ERR_IO);
-        EXPECT_EQ(port.readByte(&byte, 5000000), SER_ERR_IO);
-        EXPECT_EQ(port.write(&byte, 1, 0), SER_ERR_IO);
+        EXPECT_EQ(port.readByte(&byte, 0), MB_ERR_IO);
+        EXPECT_EQ(port.readByte(&byte, 5000000), MB_ERR_IO);
+        EXPECT_EQ(port.write(&byte, 1, 0), MB_ERR_IO);
         EXPECT_TRUE(port.isOpen());
         port.close();
         EXPECT_FALSE(port.isOpen());

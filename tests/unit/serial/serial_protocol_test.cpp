@@ -180,7 +180,7 @@ TEST(SerialProtocolRs485, RangeIsCheckedBeforeTheStartedState) {
         EXPECT_EQ(protocol.enableRs485Mode(c.delay), c.expected) << c.delay;
         const bool changed = c.expected == MB_OK;
         EXPECT_EQ(protocol.rs485Delay, changed ? c.delay : 7u) << c.delay;
-        EXPECT_EQ(protocol.rs485Mode, changed ? (c.delay != 0 ? 1 : 0) : 1) << c.delay;
+        EXPECT_EQ(protocol.rs485Mode, changed ? c.delay != 0 : true) << c.delay;
     }
 }
 
@@ -359,7 +359,7 @@ TEST(SerialExports, ForwardToTheSerialProtocol) {
     mbusSlave_shutdownServer(handle.get());
     EXPECT_EQ(mbusSlave_isStarted(handle.get()), 0);
     EXPECT_EQ(mbusSlave_enableRs485Mode(handle.get(), 0), MB_OK);
-    EXPECT_EQ(protocol.rs485Mode, 0);
+    EXPECT_FALSE(protocol.rs485Mode);
 }
 
 }  // namespace

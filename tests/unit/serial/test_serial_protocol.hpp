@@ -18,7 +18,7 @@ public:
         if (result != MB_OK) return result;
         std::uint8_t byte = 0;
         const int read = port.readByte(&byte, timeOut * 1000);
-        if (read == SER_ERR_TIMEOUT) return MB_OK;
+        if (read == MB_ERR_REPLY_TIMEOUT) return MB_OK;
         if (read != 0) return MB_ERR_IO;
         lastReply = transmitReply(&byte, 1);
         recordServedRequest(1);
