@@ -58,6 +58,12 @@ inline bool setTestSocketNonBlocking(TestSocket socket) {
     u_long enabled = 1;
     return ::ioctlsocket(socket, FIONBIO, &enabled) == 0;
 }
+// Wine's Winsock runs on Linux sockets, with a few differences the tests
+// name where they meet them.
+inline bool runsUnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 inline bool waitReadable(TestSocket socket, int timeoutMs) {
     WSAPOLLFD entry{socket, POLLRDNORM, 0};
     return ::WSAPoll(&entry, 1, timeoutMs) > 0;
@@ -83,6 +89,7 @@ inline bool setTestSocketNonBlocking(TestSocket socket) {
     const int flags = ::fcntl(socket, F_GETFL);
     return flags >= 0 && ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) == 0;
 }
+inline bool runsUnderWine() { return false; }
 inline bool waitReadable(TestSocket socket, int timeoutMs) {
     pollfd entry{socket, POLLIN, 0};
     return ::poll(&entry, 1, timeoutMs) > 0;

@@ -2,12 +2,6 @@
 // test thread, and a master's datagram socket with bounded waits.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,6 +9,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "ip/udp_protocol.hpp"
+#include "support/test_sockets.hpp"
 #include "unit/tcp/tcp_server_fixture.hpp"
 
 namespace mbslave::test {
@@ -25,13 +20,13 @@ public:
     DatagramMaster(const DatagramMaster&) = delete;
     DatagramMaster& operator=(const DatagramMaster&) = delete;
     ~DatagramMaster() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ != kNoTestSocket) closeTestSocket(fd_);
     }
 
     // Binds to source (any 127.x.y.z) on an ephemeral port.
     bool open(const char* source = "127.0.0.1") {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) return false;
+        fd_ = openTestSocket(SOCK_DGRAM);
+        if (fd_ == kNoTestSocket) return false;
         sockaddr_in local{};
         local.sin_family = AF_INET;
         ::inet_pton(AF_INET, source, &local.sin_addr);
@@ -50,8 +45,8 @@ public:
         server.sin_family = AF_INET;
         server.sin_port = htons(port);
         server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&server),
-                        sizeof server) == static_cast<ssize_t>(bytes.size());
+        return ::sendto(fd_, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+                        reinterpret_cast<sockaddr*>(&server), sizeof server) == static_cast<int>(bytes.size());
     }
 
     // Connects to host:port: from then on only datagrams from there arrive,
@@ -65,19 +60,18 @@ public:
     }
 
     bool send(const std::vector<std::uint8_t>& bytes) {
-        return ::send(fd_, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size());
+        return sendBytes(fd_, bytes.data(), bytes.size()) == static_cast<long>(bytes.size());
     }
 
     // One datagram within timeoutMs, with the port it came from; empty and
     // port 0 when none arrived.
     std::vector<std::uint8_t> receive(int timeoutMs = 1000, std::uint16_t* fromPort = nullptr) {
-        pollfd entry{fd_, POLLIN, 0};
-        if (::poll(&entry, 1, timeoutMs) <= 0) return {};
+        if (!waitReadable(fd_, timeoutMs)) return {};
         std::vector<std::uint8_t> bytes(65536);
         sockaddr_in from{};
         socklen_t length = sizeof from;
-        const ssize_t got = ::recvfrom(fd_, bytes.data(), bytes.size(), 0,
-                                       reinterpret_cast<sockaddr*>(&from), &length);
+        const int got = ::recvfrom(fd_, reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size()), 0,
+                                   reinterpret_cast<sockaddr*>(&from), &length);
         bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
         if (fromPort != nullptr) *fromPort = ntohs(from.sin_port);
         return bytes;
@@ -85,12 +79,11 @@ public:
 
     // True when no datagram is waiting within timeoutMs.
     bool isQuiet(int timeoutMs = 0) {
-        pollfd entry{fd_, POLLIN, 0};
-        return ::poll(&entry, 1, timeoutMs) == 0;
+        return !waitReadable(fd_, timeoutMs);
     }
 
 private:
-    int fd_ = -1;
+    TestSocket fd_ = kNoTestSocket;
 };
 
 class UdpServerTest : public ::testing::Test {

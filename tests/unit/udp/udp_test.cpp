@@ -1,7 +1,9 @@
 // The UDP server on real loopback sockets: start-up, answering the source
 // of each datagram, the drop rules with their counter effects, one datagram
 // per pass and the wait of a pass.
+#ifndef _WIN32
 #include <fcntl.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -89,6 +91,10 @@ TEST_F(UdpServerTest, SecondServerOnABoundPortIsRefusedAndTheFirstKeepsItsTraffi
 TEST_F(UdpServerTest, ReplyLeavesFromTheAddressTheRequestCameTo) {
     // A master on a connected socket takes datagrams from the address it
     // sent to only; the host has several (127.0.0.0/8).
+    if (runsUnderWine()) {
+        GTEST_SKIP() << "wine's WSASendMsg ignores the IP_PKTINFO source address (the reply leaves from "
+                        "127.0.0.1); WSARecvMsg reports the request's address";
+    }
     serveUnit(-1);
     start(nullptr);
     for (const char* address : {"127.0.0.2", "127.0.0.1", "127.0.0.77"}) {
@@ -102,6 +108,7 @@ TEST_F(UdpServerTest, ReplyLeavesFromTheAddressTheRequestCameTo) {
     }
 }
 
+#ifndef _WIN32  // Winsock cannot tell whether a socket is non-blocking
 TEST_F(UdpServerTest, DatagramSocketIsNonBlockingWithFrameSizedBuffers) {
     start();
     const int fd = server().serverDescriptor();
@@ -125,10 +132,14 @@ TEST_F(UdpServerTest, DatagramSocketIsNonBlockingWithFrameSizedBuffers) {
     }
     ::close(reference);
 }
+#endif
 
 TEST_F(UdpServing, RequestIsAnsweredToItsSourceWithTheContextOfItsMaster) {
     DatagramMaster other;
     ASSERT_TRUE(other.open("127.0.0.9"));
+    // Wine binds a UDP socket given a local address to that address's
+    // interface instead, so its datagrams leave from 127.0.0.1.
+    const std::string otherAddress = runsUnderWine() ? "127.0.0.1" : "127.0.0.9";
     ASSERT_TRUE(other.sendTo(port, mbapFrame(0xFFFF, kServedUnit, {0x03, 0x00, 0x10, 0x00, 0x02})));
     EXPECT_EQ(pass(), MB_OK);
     std::uint16_t fromPort = 0;
@@ -142,11 +153,11 @@ TEST_F(UdpServing, RequestIsAnsweredToItsSourceWithTheContextOfItsMaster) {
     EXPECT_EQ(seen.protocolType, MB_PROTOCOL_UDP);
     EXPECT_EQ(seen.slaveAddress, kServedUnit);
     EXPECT_EQ(seen.transactionId, 0xFFFF);
-    EXPECT_STREQ(seen.peerName, "127.0.0.9");
+    EXPECT_EQ(std::string(seen.peerName), otherAddress);
     EXPECT_EQ(total(), 1u);
     EXPECT_EQ(success(), 1u);
     EXPECT_EQ(mbusSlave_getConnectionStatus(raw()), 1);
-    EXPECT_EQ(Notifications::events, (Events{"request 127.0.0.9"}));
+    EXPECT_EQ(Notifications::events, (Events{"request " + otherAddress}));
 
     // Each datagram is answered to its own source.
     ASSERT_TRUE(master.sendTo(port, mbapFrame(0x1234, kServedUnit, {0x06, 0x00, 0x01, 0xAB, 0xCD})));
@@ -154,7 +165,7 @@ TEST_F(UdpServing, RequestIsAnsweredToItsSourceWithTheContextOfItsMaster) {
     EXPECT_EQ(master.receive(), mbapFrame(0x1234, kServedUnit, {0x06, 0x00, 0x01, 0xAB, 0xCD}));
     EXPECT_EQ(RegisterStore::written, (std::vector<std::uint16_t>{0xABCD}));
     EXPECT_TRUE(other.isQuiet());
-    EXPECT_EQ(Notifications::events, (Events{"request 127.0.0.9", "request 127.0.0.1"}));
+    EXPECT_EQ(Notifications::events, (Events{"request " + otherAddress, "request 127.0.0.1"}));
 
     mbusSlave_shutdownServer(raw());
     EXPECT_EQ(mbusSlave_getConnectionStatus(raw()), 0);
