@@ -58,18 +58,18 @@ class Setup:
             # The Windows build under wine names the COM port it was given.
             self.peer = "(?:%s|COM\\d+)" % re.escape(sim_device)
             self.client = ModbusSerialClient(self.master_device, framer=SERIAL[transport], baudrate=38400,
-                                             bytesize=8, parity="N", stopbits=1, timeout=1)
+                                             bytesize=8, parity="N", stopbits=1, timeout=3)
         else:
             kind = __import__("socket").SOCK_DGRAM if transport == "udp" else __import__("socket").SOCK_STREAM
             self.port = free_port(kind)
             self.arguments = [transport, "--port", str(self.port)] + common
             self.peer = r"127\.0\.0\.1"
             if transport == "udp":
-                self.client = ModbusUdpClient("127.0.0.1", port=self.port, timeout=1)
+                self.client = ModbusUdpClient("127.0.0.1", port=self.port, timeout=3)
             elif transport == "rtutcp":
-                self.client = ModbusTcpClient("127.0.0.1", port=self.port, framer=ModbusRtuFramer, timeout=1)
+                self.client = ModbusTcpClient("127.0.0.1", port=self.port, framer=ModbusRtuFramer, timeout=3)
             else:
-                self.client = ModbusTcpClient("127.0.0.1", port=self.port, timeout=1)
+                self.client = ModbusTcpClient("127.0.0.1", port=self.port, timeout=3)
         self.sim = Sim(binary, self.arguments)
 
     def close(self):
