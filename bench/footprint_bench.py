@@ -48,14 +48,17 @@ def library_figures(path, workdir):
 
 
 def memory_kib(pid):
-    """VmRSS and VmHWM (peak) of a process, in KiB."""
+    """VmRSS, VmHWM (peak) and RssAnon of a process, in KiB. RssAnon is what
+    the process itself allocated and wrote (heap, stack, written data); the
+    rest of VmRSS is mostly shared libc pages, whose count follows the page
+    cache and varies by some 150 KiB from one start to the next."""
     values = {}
     with open(f"/proc/{pid}/status") as status:
         for line in status:
             key, _, rest = line.partition(":")
-            if key in ("VmRSS", "VmHWM"):
+            if key in ("VmRSS", "VmHWM", "RssAnon"):
                 values[key] = int(rest.split()[0])
-    return values["VmRSS"], values["VmHWM"]
+    return values["VmRSS"], values["VmHWM"], values["RssAnon"]
 
 
 def run_one_server(program, generator, args):
@@ -64,17 +67,18 @@ def run_one_server(program, generator, args):
     server = run_server(program, port, args.server_core)
     try:
         time.sleep(0.5)
-        idle, _ = memory_kib(server.pid)
+        idle, _, idle_anon = memory_kib(server.pid)
         try:
             results = {c: measure(generator, port, c, args.seconds, args.client_core, server.pid)
                        for c in CONNECTIONS}
         except subprocess.CalledProcessError as failure:
             sys.exit(f"{program}: load generator failed: {failure.stdout} {failure.stderr}")
-        loaded, peak = memory_kib(server.pid)
+        loaded, peak, loaded_anon = memory_kib(server.pid)
     finally:
         server.terminate()
         server.wait()
-    return {"idle": idle, "loaded": loaded, "peak": peak, "load": results}
+    return {"idle": idle, "idle_anon": idle_anon, "loaded": loaded, "loaded_anon": loaded_anon,
+            "peak": peak, "load": results}
 
 
 def main():
@@ -98,10 +102,11 @@ def main():
     print()
     print(f"C Modbus/TCP servers: RSS idle (listening, no master) and after the load runs "
           f"({args.seconds:g} s at each of {', '.join(map(str, CONNECTIONS))} masters)")
-    print("| server | idle RSS KiB | loaded RSS KiB | peak RSS KiB |")
-    print("|---|---|---|---|")
+    print("| server | idle RSS KiB | idle anon KiB | loaded RSS KiB | loaded anon KiB | peak RSS KiB |")
+    print("|---|---|---|---|---|---|")
     for name, s in servers.items():
-        print(f"| {name} | {s['idle']} | {s['loaded']} | {s['peak']} |")
+        print(f"| {name} | {s['idle']} | {s['idle_anon']} | {s['loaded']} | {s['loaded_anon']} "
+              f"| {s['peak']} |")
     print()
     print(f"Modbus/TCP FC3 x10 ping-pong, server on core {args.server_core}, "
           f"load generator on core {args.client_core}")
