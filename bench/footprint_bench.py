@@ -3,7 +3,8 @@ raw socket responder (bench/raw_tcp_responder.c) in the same run.
 
 Prints the stripped size of the shared libraries, their size(1) text/data/bss
 and run-time dependencies; the idle RSS of each C Modbus/TCP server (started,
-listening, no master) and its RSS after load (current and peak); and the
+listening, no master; median of several starts) and its RSS after load
+(current and peak), each with the server's own anonymous share; and the
 request throughput of the TCP benchmark (bench/tcp_bench.py) at 1 and 32
 masters for the three servers.
 
@@ -11,6 +12,7 @@ Usage: /usr/bin/python3 bench/footprint_bench.py --build-dir build-bench [--seco
 """
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -61,13 +63,32 @@ def memory_kib(pid):
     return values["VmRSS"], values["VmHWM"], values["RssAnon"]
 
 
+IDLE_STARTS = 5
+
+
+def idle_memory_kib(program, core):
+    """Median idle VmRSS and RssAnon over IDLE_STARTS fresh starts of a server
+    (listening, no master): one start's VmRSS is not a figure to compare."""
+    rss, anon = [], []
+    for _ in range(IDLE_STARTS):
+        server = run_server(program, free_port(), core)
+        try:
+            time.sleep(0.5)
+            current, _, private = memory_kib(server.pid)
+        finally:
+            server.terminate()
+            server.wait()
+        rss.append(current)
+        anon.append(private)
+    return statistics.median(rss), statistics.median(anon), min(rss), max(rss)
+
+
 def run_one_server(program, generator, args):
     """Idle RSS, loaded RSS and throughput of one server."""
+    idle, idle_anon, idle_min, idle_max = idle_memory_kib(program, args.server_core)
     port = free_port()
     server = run_server(program, port, args.server_core)
     try:
-        time.sleep(0.5)
-        idle, _, idle_anon = memory_kib(server.pid)
         try:
             results = {c: measure(generator, port, c, args.seconds, args.client_core, server.pid)
                        for c in CONNECTIONS}
@@ -77,7 +98,7 @@ def run_one_server(program, generator, args):
     finally:
         server.terminate()
         server.wait()
-    return {"idle": idle, "idle_anon": idle_anon, "loaded": loaded, "loaded_anon": loaded_anon,
+    return {"idle": idle, "idle_range": f"{idle_min}-{idle_max}", "idle_anon": idle_anon, "loaded": loaded, "loaded_anon": loaded_anon,
             "peak": peak, "load": results}
 
 
@@ -100,13 +121,15 @@ def main():
         print(f"| {name} | {f['stripped']} | {f['text']} | {f['data']} | {f['bss']} "
               f"| {' '.join(f['needed'])} |")
     print()
-    print(f"C Modbus/TCP servers: RSS idle (listening, no master) and after the load runs "
-          f"({args.seconds:g} s at each of {', '.join(map(str, CONNECTIONS))} masters)")
-    print("| server | idle RSS KiB | idle anon KiB | loaded RSS KiB | loaded anon KiB | peak RSS KiB |")
-    print("|---|---|---|---|---|---|")
+    print(f"C Modbus/TCP servers: RSS idle (listening, no master; median of {IDLE_STARTS} starts) "
+          f"and after the load runs ({args.seconds:g} s at each of "
+          f"{', '.join(map(str, CONNECTIONS))} masters)")
+    print("| server | idle RSS KiB | idle RSS range | idle anon KiB | loaded RSS KiB "
+          "| loaded anon KiB | peak RSS KiB |")
+    print("|---|---|---|---|---|---|---|")
     for name, s in servers.items():
-        print(f"| {name} | {s['idle']} | {s['idle_anon']} | {s['loaded']} | {s['loaded_anon']} "
-              f"| {s['peak']} |")
+        print(f"| {name} | {s['idle']:.0f} | {s['idle_range']} | {s['idle_anon']:.0f} | {s['loaded']} "
+              f"| {s['loaded_anon']} | {s['peak']} |")
     print()
     print(f"Modbus/TCP FC3 x10 ping-pong, server on core {args.server_core}, "
           f"load generator on core {args.client_core}")
