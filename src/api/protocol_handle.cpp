@@ -5,7 +5,7 @@ namespace mbslave {
 namespace {
 
 int configureOne(ProtocolHandle& handle, int slaveAddress, const Callbacks& callbacks) noexcept {
-    CallbackDataTable& table = handle.callbackTables[slaveAddress];
+    CallbackDataTable& table = handle.callbackTable(slaveAddress);
     const int result = handle.protocol->setDataTable(slaveAddress, &table);
     if (result != MB_OK) return result;
     table.setCallbacks(callbacks);

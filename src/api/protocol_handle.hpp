@@ -1,9 +1,10 @@
-// The object behind the opaque handle: one protocol object and the 256
-// callback tables that serve its slave addresses.
+// The object behind the opaque handle: one protocol object and room for the
+// 256 callback tables that serve its slave addresses.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "engine/callback_data_table.hpp"
 #include "engine/heap_object.hpp"
@@ -27,6 +28,9 @@ public:
     // a plain store to an object whose lifetime ends may be left out.
     ~ProtocolHandle() {
         protocol.reset();
+        for (int address = 0; address < kSlaveAddressCount; ++address) {
+            if (CallbackDataTable* table = configuredTable(address)) table->~CallbackDataTable();
+        }
         *static_cast<volatile std::uint32_t*>(&liveMark) = 0;
     }
 
@@ -36,10 +40,30 @@ public:
         return (kinds & classKinds) == classKinds;
     }
 
+    // The callback table of a slave address (0..255), made in its room at
+    // the first call.
+    CallbackDataTable& callbackTable(int slaveAddress) noexcept {
+        if (!tableMade[slaveAddress]) {
+            ::new (tableRoom[slaveAddress]) CallbackDataTable;
+            tableMade[slaveAddress] = true;
+        }
+        return *configuredTable(slaveAddress);
+    }
+    // The callback table of a slave address; null before its first call.
+    CallbackDataTable* configuredTable(int slaveAddress) noexcept {
+        if (!tableMade[slaveAddress]) return nullptr;
+        return std::launder(reinterpret_cast<CallbackDataTable*>(tableRoom[slaveAddress]));
+    }
+
     std::uint32_t liveMark = kLiveMark;
     const ProtocolKinds kinds;
     std::unique_ptr<SlaveProtocol> protocol;
-    CallbackDataTable callbackTables[kSlaveAddressCount];
+
+private:
+    // Tables are made only for configured addresses: the room of the others
+    // (most of 34 KiB) is never written, so its pages never become resident.
+    bool tableMade[kSlaveAddressCount] = {};
+    alignas(CallbackDataTable) unsigned char tableRoom[kSlaveAddressCount][sizeof(CallbackDataTable)];
 };
 
 // Makes a handle around a new protocol object of the given kind; null when

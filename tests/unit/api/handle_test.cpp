@@ -189,9 +189,11 @@ TEST(Handle, AllAddressesThenOneAddressUsesTheRightSet) {
     ASSERT_EQ(configure(handle.get(), 5, readSecondSet), MB_OK);
     ProtocolHandle& inner = *toHandle(handle.get());
     for (int address = 0; address < 256; ++address) {
-        ASSERT_EQ(inner.protocol->dataTable(address), &inner.callbackTables[address]);
+        const CallbackDataTable* table = inner.configuredTable(address);
+        ASSERT_NE(table, nullptr);
+        ASSERT_EQ(inner.protocol->dataTable(address), table);
         const auto expected = address == 5 ? &readSecondSet : &readFirstSet;
-        ASSERT_EQ(inner.callbackTables[address].callbacks().readHoldingRegisters, expected);
+        ASSERT_EQ(table->callbacks().readHoldingRegisters, expected);
     }
 }
 
@@ -199,7 +201,7 @@ TEST(Handle, ReconfiguringReplacesEveryPointer) {
     HandlePtr handle = makeHandle();
     ASSERT_EQ(configure(handle.get(), 9, readFirstSet, countTimeOut), MB_OK);
     ASSERT_EQ(configure(handle.get(), 9, nullptr, nullptr), MB_OK);
-    const Callbacks& callbacks = toHandle(handle.get())->callbackTables[9].callbacks();
+    const Callbacks& callbacks = toHandle(handle.get())->callbackTable(9).callbacks();
     EXPECT_EQ(callbacks.readHoldingRegisters, nullptr);
     EXPECT_EQ(callbacks.signalTimeOut, nullptr);
 }
