@@ -17,6 +17,7 @@ set(MBSLAVE_SOURCES
   src/engine/file_record_requests.cpp
   src/engine/register_requests.cpp
   src/engine/request_processing.cpp
+  src/engine/rtu_request_length.cpp
   src/engine/slave_protocol.cpp
   src/ip/ip_protocol.cpp
   src/ip/rtu_over_tcp_protocol.cpp

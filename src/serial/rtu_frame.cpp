@@ -1,6 +1,5 @@
 #include "serial/rtu_frame.hpp"
 
-#include "engine/modbus_codes.hpp"
 
 namespace mbslave {
 
@@ -14,19 +13,6 @@ std::int32_t rtuSilentInterval(std::int32_t baudRate, std::int32_t toleranceUs) 
     }
     if (interval <= kMinSilentInterval) interval = kMinSilentInterval;
     return interval + toleranceUs;
-}
-
-int expectedRtuRequestLength(const std::uint8_t* frame) noexcept {
-    const int functionCode = static_cast<std::int8_t>(frame[1]);
-    if (functionCode >= 1 && functionCode <= 6) return 8;
-    switch (functionCode) {
-        case FunctionCode::kReadExceptionStatus: return 6;
-        case FunctionCode::kWriteMultipleCoils:
-        case FunctionCode::kWriteMultipleRegisters: return frame[6] + 9;
-        case FunctionCode::kMaskWriteRegister: return 10;
-        case FunctionCode::kReadWriteMultipleRegisters: return frame[10] + 13;
-        default: return 0;
-    }
 }
 
 }  // namespace mbslave

@@ -1,4 +1,4 @@
-// Timing and length rules of Modbus RTU frames on a serial line.
+// Timing and size rules of Modbus RTU frames on a serial line.
 #pragma once
 
 #include <cstdint>
@@ -21,11 +21,5 @@ constexpr std::uint32_t kMaxFrameToleranceMs = 20;
 // Silence in microseconds that ends a frame: four 11-bit character times
 // (computed in single precision, rounded), at least 2000, plus the tolerance.
 std::int32_t rtuSilentInterval(std::int32_t baudRate, std::int32_t toleranceUs) noexcept;
-
-// Length (CRC included) of the request in frame[0..count) when its function
-// code has a fixed or self-described layout, else 0: such frames end by
-// silence. Reads frame[6] and frame[10], which may be left over from an
-// earlier frame while count is smaller: the result is then larger than count.
-int expectedRtuRequestLength(const std::uint8_t* frame) noexcept;
 
 }  // namespace mbslave

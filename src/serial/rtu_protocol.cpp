@@ -1,6 +1,7 @@
 #include "serial/rtu_protocol.hpp"
 
 #include "engine/crc16.hpp"
+#include "engine/rtu_request_length.hpp"
 
 namespace mbslave {
 
@@ -75,7 +76,7 @@ int RtuProtocol::receiveFrame(int& count) {
 bool RtuProtocol::endsByExpectedLength(int count) const noexcept {
     if (count < kMinRtuFrameLength) return false;
     if (dataTable(frame[0]) == nullptr) return false;
-    return expectedRtuRequestLength(frame) == count;
+    return rtuRequestLength(frame, count, RtuLengthRules::serialLine) == count;
 }
 
 int RtuProtocol::sendReply(int length) {

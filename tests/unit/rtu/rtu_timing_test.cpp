@@ -6,6 +6,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "rtu_test_support.hpp"
+#include "engine/rtu_request_length.hpp"
 #include "serial/rtu_frame.hpp"
 #include "support/timed_serial_line.hpp"
 #include "support/wide_literal.hpp"
@@ -32,24 +33,42 @@ TEST(RtuSilentInterval, FourCharacterTimesWithFloorAndTolerance) {
     }
 }
 
-TEST(RtuExpectedLength, FixedAndSelfDescribedRequests) {
+TEST(RtuRequestLength, SerialLineAndByteStreamRules) {
+    // Expected lengths on a serial line and in a byte stream, with all 16
+    // bytes in; 0: untold (the frame ends by silence or where its bytes end).
     struct Case {
-        std::uint8_t functionCode, byte6, byte10;
-        int expected;
+        std::uint8_t functionCode, byte2, byte6, byte10;
+        int serial, stream;
     };
     const Case cases[] = {
-        {1, 0, 0, 8},      {2, 0, 0, 8},       {3, 99, 99, 8},   {4, 0, 0, 8},
-        {5, 0, 0, 8},      {6, 0, 0, 8},       {7, 0, 0, 6},     {15, 2, 0, 11},
-        {16, 246, 0, 255}, {16, 0xFF, 0, 264}, {22, 0, 0, 10},   {23, 0, 4, 17},
-        {23, 0, 0xFF, 268}, {8, 0, 0, 0},      {17, 0, 0, 0},    {20, 0, 0, 0},
-        {43, 0, 0, 0},     {0, 0, 0, 0},       {0x83, 0, 0, 0},  {0x81, 0, 0, 0},
-        {127, 0, 0, 0},
+        {1, 0, 0, 0, 8, 8},        {2, 0, 0, 0, 8, 8},          {3, 0, 99, 99, 8, 8},
+        {4, 0, 0, 0, 8, 8},        {5, 0, 0, 0, 8, 8},          {6, 0, 0, 0, 8, 8},
+        {7, 0, 0, 0, 6, 4},        {15, 0, 2, 0, 11, 11},       {16, 0, 246, 0, 255, 255},
+        {16, 0, 0xFF, 0, 264, 264}, {22, 0, 0, 0, 10, 10},      {23, 0, 0, 4, 17, 17},
+        {23, 0, 0, 0xFF, 268, 268}, {8, 0, 0, 0, 0, 0},         {11, 0, 0, 0, 0, 4},
+        {12, 0, 0, 0, 0, 4},       {17, 0, 0, 0, 0, 4},         {20, 7, 0, 0, 0, 12},
+        {21, 13, 0, 0, 0, 18},     {24, 0, 0, 0, 0, 6},         {43, 14, 0, 0, 0, 7},
+        {43, 13, 0, 0, 0, 0},      {0, 0, 0, 0, 0, 0},          {0x83, 0, 0, 0, 0, 0},
+        {0x81, 0, 0, 0, 0, 0},     {127, 0, 0, 0, 0, 0},
     };
+    const auto told = [](int length) { return length == 0 ? kRtuLengthUntold : length; };
     for (const Case& c : cases) {
-        std::uint8_t frame[16] = {1, c.functionCode};
+        std::uint8_t frame[16] = {1, c.functionCode, c.byte2};
         frame[6] = c.byte6;
         frame[10] = c.byte10;
-        EXPECT_EQ(expectedRtuRequestLength(frame), c.expected) << int(c.functionCode);
+        EXPECT_EQ(rtuRequestLength(frame, 16, RtuLengthRules::serialLine), told(c.serial)) << int(c.functionCode);
+        EXPECT_EQ(rtuRequestLength(frame, 16, RtuLengthRules::byteStream), told(c.stream)) << int(c.functionCode);
+    }
+    // A count byte not yet received leaves the length pending, whatever the
+    // buffer holds beyond the bytes received.
+    const struct {
+        std::uint8_t functionCode;
+        int received;
+    } pending[] = {{16, 6}, {15, 5}, {23, 10}, {20, 2}, {21, 2}, {43, 2}, {3, 1}};
+    for (const auto& p : pending) {
+        std::uint8_t frame[16] = {1, p.functionCode, 4, 0, 0, 0, 4, 0, 0, 0, 4};
+        EXPECT_EQ(rtuRequestLength(frame, p.received, RtuLengthRules::byteStream), kRtuLengthPending)
+            << int(p.functionCode);
     }
 }
 
