@@ -82,10 +82,10 @@ const char* drainReplies(int master, ReplyCheck check) {
 }
 
 // After the master closed, the server serves what it had queued (at least
-// a 7-byte frame per pass) and then closes its end.
+// a 4-byte frame per pass) and then closes its end.
 template <typename Protocol>
 bool awaitMasterLeft(Protocol& server, std::size_t bytesSent) {
-    for (std::size_t passes = 0; server.connectionCount() != 0 && passes <= bytesSent / 7 + 1; ++passes) {
+    for (std::size_t passes = 0; server.connectionCount() != 0 && passes <= bytesSent / 4 + 1; ++passes) {
         server.serverLoop();
     }
     return server.connectionCount() == 0;

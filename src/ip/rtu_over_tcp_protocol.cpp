@@ -1,6 +1,7 @@
 #include "ip/rtu_over_tcp_protocol.hpp"
 
 #include "engine/crc16.hpp"
+#include "engine/rtu_request_length.hpp"
 
 namespace mbslave {
 
@@ -9,14 +10,22 @@ RtuOverTcpProtocol::RtuOverTcpProtocol() noexcept {
     localPort = kDefaultRtuOverTcpPort;
 }
 
-bool RtuOverTcpProtocol::serveConnection(int slot) {
-    const long received = connectionSockets[slot].receive(frame, sizeof frame);
-    // Every read counts, a closed connection and a receive error included.
-    ++totalCounter;
-    if (received < kMinRtuOverTcpFrame) return false;
-    const int length = static_cast<int>(received);
-    if (!hasValidCrc16(frame, length)) return false;
+int RtuOverTcpProtocol::examineStream(int slot) noexcept {
+    const StreamBuffer& stream = streams[slot];
+    if (stream.count < kMinRtuOverTcpFrame) return kRequestIncomplete;
+    const int length = rtuRequestLength(stream.bytes, stream.count, RtuLengthRules::byteStream);
+    if (length == kRtuLengthUntold) return stream.count;
+    if (length > kRtuFrameCapacity) {
+        ++totalCounter;
+        return kStreamBroken;
+    }
+    return length != kRtuLengthPending && stream.count >= length ? length : kRequestIncomplete;
+}
 
+bool RtuOverTcpProtocol::serveFrontRequest(int slot, int length) {
+    takeFromStream(slot, frame, length);
+    ++totalCounter;
+    if (!hasValidCrc16(frame, length)) return false;
     // Address 0 is an ordinary slave address here, one without data table
     // closes the connection; transactionId is left as it was.
     return serveRequest(frame, length - kCrcLength, connectionOrigin(slot, -1));

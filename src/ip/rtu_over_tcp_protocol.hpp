@@ -1,6 +1,7 @@
 // Modbus RTU frames (slave address, PDU, CRC-16) carried over TCP
-// connections: the Modbus/TCP server's connections, accept step, idle
-// time-out and notifications, with RTU framing instead of the MBAP header.
+// connections: the Modbus/TCP server's connections, stream buffers, accept
+// step, idle time-out and notifications, with RTU framing instead of the
+// MBAP header. A frame ends where the length its bytes tell ends.
 #pragma once
 
 #include <cstdint>
@@ -22,10 +23,16 @@ public:
     RtuOverTcpProtocol() noexcept;
 
 protected:
-    // One read of the connection is one whole frame; false closes the
-    // connection (short read, unserved address, CRC mismatch, reply that
-    // left only in part).
-    bool serveConnection(int slot) override;
+    // A frame is whole once the length its function code and byte count
+    // tell is in; a frame that does not tell its length ends where the
+    // bytes received so far end. Longer than 256 bytes: broken.
+    int examineStream(int slot) noexcept override;
+    // Takes the frame; a frame failing its CRC (the stream's framing is
+    // lost) or for an address without data table closes the connection.
+    bool serveFrontRequest(int slot, int length) override;
+    // Every frame taken and every end of a stream counts in the total.
+    void recordStreamEnd() noexcept override { ++totalCounter; }
+    int streamCapacity() const noexcept override { return kRtuFrameCapacity; }
     int connectionReceiveBuffer() const noexcept override { return 4096; }
 
     // Appends the CRC to the reply in frame[0..length) and sends it; true
@@ -33,7 +40,6 @@ protected:
     bool deliverReply(int slot, int length) override;
 
 private:
-
     std::uint8_t frame[kRtuFrameCapacity] = {};
 };
 

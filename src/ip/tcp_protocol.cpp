@@ -1,5 +1,7 @@
 #include "ip/tcp_protocol.hpp"
 
+#include <cstring>
+
 namespace mbslave {
 
 namespace {
@@ -29,6 +31,7 @@ int TcpProtocol::connectionCount() const noexcept {
 
 void TcpProtocol::shutdownServer() {
     for (platform::Socket& connection : connectionSockets) connection.close();
+    for (StreamBuffer& stream : streams) stream = StreamBuffer{};
     IpProtocol::shutdownServer();
 }
 
@@ -38,6 +41,10 @@ int TcpProtocol::openServerSocket(const char* hostName) {
         return MB_ERR_PORT_OPEN;
     }
     serverSocket.setOption(platform::SocketOption::reuseAddress, 1);
+    // Accepted connections take the size over from the listener, so the
+    // window they offer in the handshake already fits it; set after accept,
+    // the kernel would drop segments sent for the larger default window.
+    serverSocket.setOption(platform::SocketOption::receiveBuffer, connectionReceiveBuffer());
     const int bound = bindLocalAddress(hostName);
     if (bound != MB_OK) return bound;
     if (!serverSocket.listen(kListenBacklog)) {
@@ -52,31 +59,33 @@ int TcpProtocol::serverLoop() {
     if (preamble != MB_OK) return preamble;
 
     // Every open connection, and the listening socket while a slot is free.
+    // A stream whose front already decides (a whole request, or bytes that
+    // close the connection) needs no wait.
     waitSet.clear();
     int waitEntry[kMaxConnections];
     int occupied = 0;
+    bool decided = false;
     for (int slot = 0; slot < kMaxConnections; ++slot) {
         waitEntry[slot] = -1;
         if (connectionSockets[slot].isValid()) {
             waitEntry[slot] = waitSet.add(connectionSockets[slot]);
             ++occupied;
+            decided = decided || streams[slot].frontLength != kRequestIncomplete;
         }
     }
     const int listenerEntry = occupied < kMaxConnections ? waitSet.add(serverSocket) : -1;
 
-    // An interrupted wait reads nothing and accepts nothing, but the idle
-    // checks still run.
-    const platform::SocketWaitSet::Result waited = waitSet.wait(timeOut);
+    // An interrupted wait reads nothing and accepts nothing, but requests
+    // already whole are served and the time-outs still run.
+    const platform::SocketWaitSet::Result waited = waitSet.wait(decided ? 0 : passWaitLimit());
     if (waited == platform::SocketWaitSet::Result::failed) return MB_ERR_IO;
     const bool anyReady = waited == platform::SocketWaitSet::Result::ready;
 
     for (int slot = 0; slot < kMaxConnections; ++slot) {
         if (!connectionSockets[slot].isValid()) continue;
-        if (anyReady && waitSet.isReadable(waitEntry[slot]) && !serveConnection(slot)) {
+        if (!serveSlot(slot, anyReady && waitSet.isReadable(waitEntry[slot]))) {
             closeConnection(slot);
-        }
-        if (connectionTimeOut > 0 && connectionSockets[slot].isValid() &&
-            connectionTimers[slot].hasElapsed(now())) {
+        } else if (connectionTimeOut > 0 && connectionTimers[slot].hasElapsed(now())) {
             closeConnection(slot);
         }
     }
@@ -85,18 +94,89 @@ int TcpProtocol::serverLoop() {
     return MB_OK;
 }
 
-bool TcpProtocol::serveConnection(int slot) {
-    platform::Socket& connection = connectionSockets[slot];
-    // A closed connection, a receive error, a header cut short and a header
-    // this server does not take all close the connection.
-    if (connection.receive(mbapBuffer, mbap::kHeaderLength) != mbap::kHeaderLength) return false;
-    const int length = mbap::requestLength(mbapBuffer, kMbapFrameCapacity);
-    if (length <= 0) return false;
-    ++totalCounter;
-    std::uint8_t* frame = mbapBuffer + mbap::kHeaderLength;
-    if (connection.receive(frame, static_cast<std::size_t>(length)) != length) return false;
-    // A request for an address without data table closes the connection.
-    return serveRequest(frame, length, connectionOrigin(slot, mbap::transactionId(mbapBuffer)));
+bool TcpProtocol::serveSlot(int slot, bool readable) {
+    StreamBuffer& stream = streams[slot];
+    if (stream.frontLength == kRequestIncomplete && readable) {
+        if (!receiveIntoStream(slot)) {
+            recordStreamEnd();
+            return false;
+        }
+        stream.frontLength = examineStream(slot);
+    }
+    if (stream.frontLength == kStreamBroken) return false;
+    if (stream.frontLength > 0) {
+        if (!serveFrontRequest(slot, stream.frontLength)) return false;
+        stream.frontLength = examineStream(slot);
+        return true;
+    }
+    // The rest of a started request is due within the protocol time-out.
+    if (stream.count > 0 && timeOut > 0 && requestTimers[slot].hasElapsed(now())) {
+        recordStreamEnd();
+        return false;
+    }
+    return true;
+}
+
+bool TcpProtocol::receiveIntoStream(int slot) {
+    StreamBuffer& stream = streams[slot];
+    const long received = connectionSockets[slot].receive(
+        stream.bytes + stream.count, static_cast<std::size_t>(streamCapacity() - stream.count));
+    // A closed connection, a receive error, and a full stream without a
+    // request at its front (examineStream never leaves one) all end it.
+    if (received <= 0) return false;
+    if (stream.count == 0) requestTimers[slot].start(timeOut, now());
+    stream.count += static_cast<int>(received);
+    return true;
+}
+
+int TcpProtocol::examineStream(int slot) noexcept {
+    StreamBuffer& stream = streams[slot];
+    if (stream.count < mbap::kHeaderLength) return kRequestIncomplete;
+    // A header this server does not take closes the connection at once.
+    const int length = mbap::requestLength(stream.bytes, kMbapFrameCapacity);
+    if (length <= 0) return kStreamBroken;
+    if (!stream.headerCounted) {
+        ++totalCounter;
+        stream.headerCounted = true;
+    }
+    // So does a unit identifier without data table, once it is in.
+    if (stream.count > mbap::kHeaderLength && dataTable(stream.bytes[mbap::kHeaderLength]) == nullptr) {
+        return kStreamBroken;
+    }
+    const int whole = mbap::kHeaderLength + length;
+    return stream.count >= whole ? whole : kRequestIncomplete;
+}
+
+bool TcpProtocol::serveFrontRequest(int slot, int length) {
+    takeFromStream(slot, mbapBuffer, length);
+    return serveRequest(mbapBuffer + mbap::kHeaderLength, length - mbap::kHeaderLength,
+                        connectionOrigin(slot, mbap::transactionId(mbapBuffer)));
+}
+
+void TcpProtocol::takeFromStream(int slot, std::uint8_t* into, int length) noexcept {
+    StreamBuffer& stream = streams[slot];
+    std::memcpy(into, stream.bytes, static_cast<std::size_t>(length));
+    stream.count -= length;
+    stream.headerCounted = false;
+    if (stream.count > 0) {
+        std::memmove(stream.bytes, stream.bytes + length, static_cast<std::size_t>(stream.count));
+        requestTimers[slot].start(timeOut, now());
+    }
+}
+
+std::int32_t TcpProtocol::passWaitLimit() const noexcept {
+    if (timeOut > 0) return static_cast<std::int32_t>(timeOut);
+    if (connectionTimeOut == 0) return platform::SocketWaitSet::kWithoutLimit;
+    const std::uint32_t tick = now();
+    std::uint32_t earliest = connectionTimeOut;
+    bool any = false;
+    for (int slot = 0; slot < kMaxConnections; ++slot) {
+        if (!connectionSockets[slot].isValid()) continue;
+        const std::uint32_t left = connectionTimers[slot].remaining(tick);
+        if (!any || left < earliest) earliest = left;
+        any = true;
+    }
+    return any ? static_cast<std::int32_t>(earliest) : platform::SocketWaitSet::kWithoutLimit;
 }
 
 RequestOrigin TcpProtocol::connectionOrigin(int slot, std::int32_t transactionId) noexcept {
@@ -118,6 +198,7 @@ bool TcpProtocol::deliverReply(int slot, int replyLength) {
 
 void TcpProtocol::closeConnection(int slot) {
     connectionSockets[slot].close();
+    streams[slot] = StreamBuffer{};
     if (closeCallback != nullptr) closeCallback(addressText(peerAddresses[slot]));
 }
 
@@ -139,8 +220,8 @@ void TcpProtocol::acceptConnection() {
         return;
     }
     connection.setOption(platform::SocketOption::noDelay, 1);
-    connection.setOption(platform::SocketOption::receiveBuffer, connectionReceiveBuffer());
-    connection.setOption(platform::SocketOption::keepAlive, 1);
+    connection.setKeepAlive(kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes);
+    streams[slot] = StreamBuffer{};
     connectionTimers[slot].start(connectionTimeOut, now());
 }
 

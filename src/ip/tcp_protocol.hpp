@@ -1,6 +1,7 @@
-// Modbus/TCP server: up to 32 masters at once, requests framed with the MBAP
-// header, one request per readable connection and pass, idle time-out and
-// notifications of accepted and closed connections and served requests.
+// Modbus/TCP server: up to 32 masters at once, each connection read as a
+// byte stream into its own buffer, requests framed with the MBAP header, at
+// most one request per connection and pass, idle time-out and notifications
+// of accepted and closed connections and served requests.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,26 @@ namespace mbslave {
 
 constexpr int kMaxConnections = 32;
 constexpr std::uint32_t kMaxConnectionTimeOut = 3600000;
+// Keep-alive timing of accepted connections: a master that vanished without
+// a word frees its slot about 90 s after its last traffic.
+constexpr int kKeepAliveIdleSeconds = 60;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 3;
+
+// What the bytes at the front of a connection's stream hold.
+constexpr int kRequestIncomplete = 0;  // a request that is not whole yet
+constexpr int kStreamBroken = -1;      // bytes that cannot start a request
+
+// The bytes of one connection's stream that are not yet taken as requests.
+struct StreamBuffer {
+    std::uint8_t bytes[kMbapFrameCapacity] = {};
+    int count = 0;
+    // The MBAP header at the front has been counted (Modbus/TCP).
+    bool headerCounted = false;
+    // What the front holds: a whole request's length, kRequestIncomplete or
+    // kStreamBroken, as last examined.
+    int frontLength = kRequestIncomplete;
+};
 
 class TcpProtocol : public IpProtocol {
 public:
@@ -35,13 +56,27 @@ public:
 protected:
     int openServerSocket(const char* hostName) override;
 
-    // Serves one request of a readable connection; false when the
-    // connection is to be closed.
-    virtual bool serveConnection(int slot);
-    // Receive buffer size given to accepted connections.
+    // The framing of the kind. Examines the front of the slot's stream: the
+    // length of the request there once it is whole, kRequestIncomplete, or
+    // kStreamBroken (the connection closes). Called after every change of
+    // the stream.
+    virtual int examineStream(int slot) noexcept;
+    // Serves the whole request of `length` bytes at the front of the slot's
+    // stream and takes it from the stream; false closes the connection.
+    virtual bool serveFrontRequest(int slot, int length);
+    // The stream ended without a whole request at its front: the master
+    // closed or reset, or a started request did not arrive in time.
+    virtual void recordStreamEnd() noexcept {}
+    // Bytes of a connection's stream the kind buffers (at most a StreamBuffer).
+    virtual int streamCapacity() const noexcept { return kMbapFrameCapacity; }
+    // Socket receive buffer size of the connections, set on the listener.
     virtual int connectionReceiveBuffer() const noexcept { return 4160; }
     // Sends the MBAP-framed reply on the slot's connection.
     bool deliverReply(int slot, int replyLength) override;
+
+    // Moves the first `length` bytes of the slot's stream to `into`; the
+    // bytes after them stay for the next request, whose time then starts.
+    void takeFromStream(int slot, std::uint8_t* into, int length) noexcept;
 
     // A request of the slot's connection: its peer, the transaction
     // identifier (-1: keep), the slot, and its idle timer.
@@ -53,11 +88,23 @@ protected:
     platform::Socket connectionSockets[kMaxConnections];
     platform::Ipv4Endpoint peerAddresses[kMaxConnections];
     Timer connectionTimers[kMaxConnections];
+    StreamBuffer streams[kMaxConnections];
+    // Started with the protocol time-out when the first byte of a request
+    // arrives.
+    Timer requestTimers[kMaxConnections];
     MbCloseCallback closeCallback = nullptr;
 
 private:
     void acceptConnection();
     int lowestFreeSlot() const noexcept;
+    // Reads what the slot's connection has, as much as its stream takes;
+    // false when the connection ended or failed.
+    bool receiveIntoStream(int slot);
+    // Runs the slot's part of a pass; false closes the connection.
+    bool serveSlot(int slot, bool readable);
+    // How long this pass may wait: the protocol time-out, or with time-out 0
+    // until the earliest idle deadline (without limit when there is none).
+    std::int32_t passWaitLimit() const noexcept;
 };
 
 }  // namespace mbslave

@@ -18,7 +18,9 @@ int UdpProtocol::openServerSocket(const char* hostName) {
         return MB_ERR_PORT_OPEN;
     }
     serverSocket.setOption(platform::SocketOption::sendBuffer, kMbapFrameCapacity);
-    serverSocket.setOption(platform::SocketOption::receiveBuffer, kMbapFrameCapacity);
+    // Room for a burst of requests from many masters while the application
+    // is between two passes; the system may cap it.
+    serverSocket.setOption(platform::SocketOption::receiveBuffer, kUdpReceiveBuffer);
     return MB_OK;
 }
 
@@ -35,7 +37,8 @@ int UdpProtocol::serverLoop() {
 
     waitSet.clear();
     waitSet.add(serverSocket);
-    switch (waitSet.wait(timeOut)) {
+    switch (waitSet.wait(timeOut == 0 ? platform::SocketWaitSet::kWithoutLimit
+                                      : static_cast<std::int32_t>(timeOut))) {
         case platform::SocketWaitSet::Result::ready: break;
         case platform::SocketWaitSet::Result::failed: return MB_ERR_IO;
         case platform::SocketWaitSet::Result::timedOut:

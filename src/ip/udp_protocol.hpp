@@ -7,6 +7,10 @@
 
 namespace mbslave {
 
+// Socket receive buffer asked for: a burst of 10 requests from each of 32
+// masters (Linux charges about 830 bytes of buffer per small datagram).
+constexpr int kUdpReceiveBuffer = 256 * 1024;
+
 class UdpProtocol : public IpProtocol {
 public:
     static constexpr ProtocolKinds kKinds = IpProtocol::kKinds | kind::kUdp;
@@ -17,8 +21,8 @@ public:
     platform::NativeSocket serverDescriptor() const noexcept { return serverSocket.descriptor(); }
 
 protected:
-    // Datagram socket: bind (without address reuse), non-blocking, 260-byte
-    // buffers.
+    // Datagram socket: bind (without address reuse), non-blocking, a
+    // 260-byte send buffer and a receive buffer for bursts.
     int openServerSocket(const char* hostName) override;
     // Sends the reply datagram to the request's source, from the address
     // the request came to.

@@ -89,6 +89,11 @@ public:
     bool setNonBlocking() noexcept;
     // Sets an integer option; the result says whether the system took it.
     bool setOption(SocketOption option, int value) noexcept;
+    // Turns keep-alive on with its timing: the first probe after idleSeconds
+    // without traffic, then one every intervalSeconds, the connection failed
+    // after `probes` unanswered ones (Windows before 10 sends 10 probes).
+    // False when the system refused keep-alive itself.
+    bool setKeepAlive(int idleSeconds, int intervalSeconds, int probes) noexcept;
     // MB_OK; MB_ERR_NO_PERMISSION, MB_ERR_TCP_PORT_BOUND (another socket has
     // the port) or MB_ERR_TCP_PORT_NOT_AVAILABLE.
     int bind(const Ipv4Endpoint& local) noexcept;
@@ -142,6 +147,8 @@ public:
     static constexpr int kCapacity = 33;
 
     enum class Result { ready, timedOut, interrupted, failed };
+    // wait() without a limit.
+    static constexpr std::int32_t kWithoutLimit = -1;
 
     void setFaults(SocketFaults* faults) noexcept { faults_ = faults; }
     void clear() noexcept {
@@ -154,8 +161,9 @@ public:
         entries_[count_] = socket.descriptor();
         return count_++;
     }
-    // Waits at most timeoutMs milliseconds; 0 waits without limit.
-    Result wait(std::uint32_t timeoutMs) noexcept;
+    // Waits at most timeoutMs milliseconds: 0 only looks, kWithoutLimit
+    // waits until a socket is readable or a signal interrupts.
+    Result wait(std::int32_t timeoutMs) noexcept;
     bool isReadable(int entry) const noexcept {
         return entry >= 0 && entry < count_ && (readable_ >> entry & 1u) != 0;
     }

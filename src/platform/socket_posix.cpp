@@ -104,6 +104,15 @@ bool Socket::setOption(SocketOption option, int value) noexcept {
     return ::setsockopt(descriptor_, which.level, which.name, &value, sizeof value) == 0;
 }
 
+bool Socket::setKeepAlive(int idleSeconds, int intervalSeconds, int probes) noexcept {
+    if (!setOption(SocketOption::keepAlive, 1)) return false;
+    const int fd = static_cast<int>(descriptor_);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    return true;
+}
+
 int Socket::bind(const Ipv4Endpoint& local) noexcept {
     const sockaddr_in record = toSockaddr(local);
     if (unlessInjected(faults_, SocketCall::bind, [&] {
@@ -236,13 +245,13 @@ void Socket::close() noexcept {
     descriptor_ = kInvalidSocket;
 }
 
-SocketWaitSet::Result SocketWaitSet::wait(std::uint32_t timeoutMs) noexcept {
+SocketWaitSet::Result SocketWaitSet::wait(std::int32_t timeoutMs) noexcept {
     pollfd records[kCapacity];
     for (int entry = 0; entry < count_; ++entry) {
         records[entry] = pollfd{static_cast<int>(entries_[entry]), POLLIN, 0};
     }
     readable_ = 0;
-    const int timeout = timeoutMs == 0 ? -1 : static_cast<int>(timeoutMs);
+    const int timeout = timeoutMs < 0 ? -1 : static_cast<int>(timeoutMs);
     const int ready = unlessInjected(
         faults_, SocketCall::wait, [&] { return ::poll(records, static_cast<nfds_t>(count_), timeout); });
     if (ready > 0) {

@@ -1,6 +1,7 @@
 #include "platform/socket.hpp"
 
 #include <winsock2.h>
+#include <mstcpip.h>
 #include <mswsock.h>
 #include <ws2tcpip.h>
 
@@ -160,6 +161,21 @@ bool Socket::setOption(SocketOption option, int value) noexcept {
                         reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
+bool Socket::setKeepAlive(int idleSeconds, int intervalSeconds, int probes) noexcept {
+    tcp_keepalive timing{1, static_cast<ULONG>(idleSeconds) * 1000u, static_cast<ULONG>(intervalSeconds) * 1000u};
+    DWORD returned = 0;
+    if (::WSAIoctl(toSocket(descriptor_), SIO_KEEPALIVE_VALS, &timing, sizeof timing, nullptr, 0, &returned,
+                   nullptr, nullptr) != 0) {
+        return false;
+    }
+    // TCP_KEEPCNT (Windows 10 1703 and later; older systems refuse it and
+    // send 10 probes). The SDK's value; mingw-w64's headers lack the name.
+    constexpr int kTcpKeepCount = 16;
+    ::setsockopt(toSocket(descriptor_), IPPROTO_TCP, kTcpKeepCount, reinterpret_cast<const char*>(&probes),
+                 sizeof probes);
+    return true;
+}
+
 int Socket::bind(const Ipv4Endpoint& local) noexcept {
     const sockaddr_in record = toSockaddr(local);
     if (unlessInjected(faults_, SocketCall::bind, [&] {
@@ -294,7 +310,7 @@ void Socket::close() noexcept {
 // not a bit field indexed by the handle's value: every socket of the set fits.
 static_assert(FD_SETSIZE >= SocketWaitSet::kCapacity, "fd_set holds the whole wait set");
 
-SocketWaitSet::Result SocketWaitSet::wait(std::uint32_t timeoutMs) noexcept {
+SocketWaitSet::Result SocketWaitSet::wait(std::int32_t timeoutMs) noexcept {
     readable_ = 0;
     if (const int error = injectedError(faults_, SocketCall::wait); error != 0) {
         return error == WSAEINTR ? Result::interrupted : Result::failed;
@@ -302,16 +318,16 @@ SocketWaitSet::Result SocketWaitSet::wait(std::uint32_t timeoutMs) noexcept {
     if (count_ == 0) {
         // select refuses an empty set (WSAEINVAL); nothing to wait for is a
         // plain wait.
-        if (timeoutMs == 0) return Result::failed;
-        Sleep(timeoutMs);
+        if (timeoutMs < 0) return Result::failed;
+        Sleep(static_cast<DWORD>(timeoutMs));
         return Result::timedOut;
     }
     fd_set readSet;
     FD_ZERO(&readSet);
     for (int entry = 0; entry < count_; ++entry) FD_SET(toSocket(entries_[entry]), &readSet);
-    timeval limit{static_cast<long>(timeoutMs / 1000u), static_cast<long>(timeoutMs % 1000u) * 1000L};
+    timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000L};
     // The first argument is ignored on Windows.
-    const int ready = ::select(0, &readSet, nullptr, nullptr, timeoutMs == 0 ? nullptr : &limit);
+    const int ready = ::select(0, &readSet, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit);
     if (ready > 0) {
         for (int entry = 0; entry < count_; ++entry) {
             if (FD_ISSET(toSocket(entries_[entry]), &readSet)) readable_ |= std::uint64_t{1} << entry;

@@ -87,6 +87,8 @@ TEST_F(TcpFramingAttack, MbapLengthsAtAndBeyondTheLimits) {
             EXPECT_EQ(readMbapReply(master, 1), attack.reply) << attack.name;
             expectValidRequestAnswered(master, attack.name);
         } else {
+            // A request that is not whole yet is closed after the protocol time-out.
+            for (int i = 0; i < 10 && server().connectionCount() > 0; ++i) pass();
             EXPECT_TRUE(master.closedByPeer()) << attack.name;
             EXPECT_EQ(server().connectionCount(), 0) << attack.name;
             master.close();

@@ -60,19 +60,48 @@ public:
 
 protected:
     std::optional<Bytes> framedExchange(const Bytes& request) override {
-        Bytes frame = request;
-        frame.resize(request.size() + 2);
-        appendCrc16(frame.data(), static_cast<int>(request.size()));
+        const Bytes frame = withCrc(request);
         if (!master.send(frame)) return std::nullopt;
-        mbusSlave_serverLoop(handle);
-        Bytes reply = master.receiveAvailable();
+        // A frame that is not whole yet is closed once the protocol time-out
+        // has passed: passes run until a reply or the close arrives.
+        for (int pass = 0; pass < 10 && master.isQuiet(2); ++pass) mbusSlave_serverLoop(handle);
+        Bytes reply = master.receiveAvailable(0);
         if (reply.size() < 4 || !hasValidCrc16(reply.data(), static_cast<int>(reply.size()))) return std::nullopt;
         reply.resize(reply.size() - 2);
         return reply;
     }
 
-    // A frame of fewer than 4 bytes closes the connection.
-    bool framingDrops(const Bytes& request) const override { return request.size() + 2 < 4; }
+    // A frame is dropped when it is shorter than 4 bytes, or when the length
+    // its function code and byte count tell differs from its size: shorter,
+    // its CRC fails where that length ends; longer, it never becomes whole.
+    bool framingDrops(const Bytes& request) const override {
+        const Bytes frame = withCrc(request);
+        const long size = static_cast<long>(frame.size());
+        if (size < 4) return true;
+        constexpr long kNotYetTold = 1 << 20;
+        const auto counted = [&](long index, long extra) { return index < size ? frame[index] + extra : kNotYetTold; };
+        long told = 0;  // 0: the frame does not tell its length
+        switch (frame[1]) {
+            case 1: case 2: case 3: case 4: case 5: case 6: told = 8; break;
+            case 7: case 11: case 12: case 17: told = 4; break;
+            case 15: case 16: told = counted(6, 9); break;
+            case 20: case 21: told = counted(2, 5); break;
+            case 22: told = 10; break;
+            case 23: told = counted(10, 13); break;
+            case 24: told = 6; break;
+            case 43: told = frame[2] == 14 ? 7 : 0; break;
+            default: break;
+        }
+        return told != 0 && told != size;
+    }
+
+private:
+    static Bytes withCrc(const Bytes& request) {
+        Bytes frame = request;
+        frame.resize(request.size() + 2);
+        appendCrc16(frame.data(), static_cast<int>(request.size()));
+        return frame;
+    }
 };
 
 }  // namespace

@@ -1,6 +1,10 @@
 // The connection rules of the Modbus/TCP server, on real loopback sockets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "support/fake_clock.hpp"
@@ -98,27 +102,152 @@ TEST_F(ConnectionTest, UnitWithoutDataTableClosesWithoutReply) {
     EXPECT_EQ(Notifications::events, (Events{"accept 127.0.0.1", "close 127.0.0.1"}));
 }
 
-TEST_F(ConnectionTest, IncompleteHeaderOrBodyClosesTheConnectionWithoutWaiting) {
+// TCP cuts the stream where it likes: a request split at any byte, dripped
+// byte by byte, or with a pause below the protocol time-out is served whole.
+TEST_F(ConnectionTest, RequestSplitAnywhereIsServedWhole) {
+    server().setTickSource(&FakeClock::tick);
+    const std::vector<std::uint8_t> request = mbapFrame(3, 1, {kUnsupportedFunction, 1, 2, 3});
+    const std::vector<std::uint8_t> reply = illegalFunctionReply(3, 1);
+    LoopbackClient master = connectMaster();
+    for (std::size_t split = 1; split < request.size(); ++split) {
+        SCOPED_TRACE(split);
+        ASSERT_TRUE(master.send({request.begin(), request.begin() + static_cast<long>(split)}));
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_TRUE(master.isQuiet(0));
+        FakeClock::advance(kPassTimeOut - 1);  // the rest comes just in time
+        ASSERT_TRUE(master.send({request.begin() + static_cast<long>(split), request.end()}));
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_EQ(master.receive(reply.size()), reply);
+    }
+    for (std::uint8_t byte : request) {  // one byte per pass
+        ASSERT_TRUE(master.send({byte}));
+        EXPECT_EQ(pass(), MB_OK);
+    }
+    EXPECT_EQ(master.receive(reply.size()), reply);
+    EXPECT_EQ(mbusSlave_getTotalCounter(raw()), request.size());
+    EXPECT_EQ(mbusSlave_getSuccessCounter(raw()), request.size());
+    EXPECT_EQ(server().connectionCount(), 1);
+}
+
+// The rest of a started request is due within the protocol time-out of its
+// first byte; a master that stops sending mid-request is closed then.
+TEST_F(ConnectionTest, IncompleteRequestIsClosedOnceTheProtocolTimeOutHasPassed) {
+    server().setTickSource(&FakeClock::tick);
     const std::vector<std::uint8_t> request = unsupportedRequest(3, 1);
-    for (std::size_t sent : {std::size_t{1}, std::size_t{5}, std::size_t{6}}) {
+    for (std::size_t sent : {std::size_t{1}, std::size_t{5}, std::size_t{6}, request.size() - 1}) {
         SCOPED_TRACE(sent);
         Notifications::reset();
         LoopbackClient master = connectMaster();
         ASSERT_TRUE(master.send({request.begin(), request.begin() + static_cast<long>(sent)}));
         EXPECT_EQ(pass(), MB_OK);
+        FakeClock::advance(kPassTimeOut - 1);
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_EQ(server().connectionCount(), 1);
+        FakeClock::advance(1);
+        EXPECT_EQ(pass(), MB_OK);
         EXPECT_TRUE(master.closedByPeer());
         EXPECT_EQ(Notifications::events, (Events{"accept 127.0.0.1", "close 127.0.0.1"}));
     }
+    EXPECT_EQ(mbusSlave_getSuccessCounter(raw()), 0u);
 }
 
-TEST_F(ConnectionTest, HeaderSplitOverTwoSegmentsClosesTheConnection) {
-    const std::vector<std::uint8_t> request = unsupportedRequest(3, 1);
+// Runs `master` in its own thread while this one serves passes, until it
+// has finished (at most 30 s).
+template <typename Master, typename Pass>
+void serveWhile(Master master, Pass pass) {
+    std::atomic<bool> done{false};
+    std::thread thread([&] {
+        master();
+        done = true;
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done && std::chrono::steady_clock::now() < until) pass();
+    thread.join();
+}
+
+// A master that writes header and body with two calls, back to back, while
+// the server runs: the server's read often finds only the header.
+TEST_F(ConnectionTest, HeaderAndBodySentByTwoCallsAreServedEveryTime) {
+    LoopbackClient master;
+    ASSERT_TRUE(master.connect(port));
+    int answered = 0;
+    serveWhile([&] {
+        for (std::uint16_t id = 0; id < 100; ++id) {
+            const std::vector<std::uint8_t> request = mbapFrame(id, 1, {kUnsupportedFunction, 0, 1});
+            if (!master.send({request.begin(), request.begin() + 6}) ||
+                !master.send({request.begin() + 6, request.end()})) {
+                return;
+            }
+            answered += master.receive(9) == illegalFunctionReply(id, 1);
+        }
+    }, [this] { pass(); });
+    EXPECT_EQ(answered, 100);
+    EXPECT_EQ(server().connectionCount(), 1);
+}
+
+// 100 requests of 259 bytes sent at once as soon as the connection is made:
+// the first ten before the server accepted it, the rest while it accepts and
+// serves. The window offered in the handshake already fits the connection's
+// receive buffer, so no segment sent for a larger one is dropped, and every
+// request is answered.
+TEST_F(ConnectionTest, PipelinedBurstRightAfterConnectIsAnsweredWhole) {
+    std::vector<std::uint8_t> burst;
+    constexpr int kRequests = 100;
+    for (int id = 0; id < kRequests; ++id) {
+        std::vector<std::uint8_t> pdu{0x10, 0, 0, 0, 123, 246};
+        pdu.resize(pdu.size() + 246, static_cast<std::uint8_t>(id));
+        const std::vector<std::uint8_t> request = mbapFrame(static_cast<std::uint16_t>(id), 1, pdu);
+        ASSERT_EQ(request.size(), 259u);
+        burst.insert(burst.end(), request.begin(), request.end());
+    }
+    // Without a write callback each request is answered with an exception.
+    const std::size_t replyLength = illegalFunctionReply(0, 1).size();
+    std::vector<std::uint8_t> replies;
+    std::atomic<bool> connected{false};
+    serveWhile([&] {
+        LoopbackClient master;
+        const std::size_t early = 10 * 259;
+        const bool sent = master.connect(port) && master.send({burst.begin(), burst.begin() + early});
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        connected = true;
+        if (sent && master.send({burst.begin() + early, burst.end()})) {
+            replies = master.receive(kRequests * replyLength, 2000);
+        }
+    }, [&] {
+        if (connected) pass();
+    });
+    ASSERT_EQ(replies.size(), kRequests * replyLength);
+    for (int id = 0; id < kRequests; ++id) {
+        const auto reply = replies.begin() + static_cast<long>(id * replyLength);
+        EXPECT_EQ((reply[0] << 8) | reply[1], id);
+        EXPECT_EQ(reply[7], 0x90) << id;
+    }
+    EXPECT_EQ(mbusSlave_getSuccessCounter(raw()), static_cast<std::uint32_t>(kRequests));
+}
+
+// With protocol time-out 0 the wait still ends at the earliest idle
+// deadline, so idle connections are closed without other traffic.
+TEST_F(ConnectionTest, IdleConnectionIsClosedOnTimeWithProtocolTimeOutZero) {
+    mbusSlave_shutdownServer(raw());
+    ASSERT_EQ(mbusSlave_setTimeout(raw(), 0), MB_OK);
+    ASSERT_EQ(mbusSlave_setConnectionTimeOut(raw(), 100), MB_OK);
+    start();
     LoopbackClient master = connectMaster();
-    ASSERT_TRUE(master.send({request.begin(), request.begin() + 3}));
+    // Should the wait not end by itself, a late master ends it.
+    std::atomic<bool> returned{false};
+    std::thread waker([this, &returned] {
+        for (int i = 0; i < 300 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        LoopbackClient late;
+        if (!returned) late.connect(port);
+    });
+    const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(pass(), MB_OK);
-    master.send({request.begin() + 3, request.end()});
+    const auto waited = std::chrono::steady_clock::now() - before;
+    returned = true;
+    waker.join();
+    EXPECT_EQ(server().connectionCount(), 0);
     EXPECT_TRUE(master.closedByPeer());
-    EXPECT_EQ(mbusSlave_getSuccessCounter(raw()), 0u);
+    EXPECT_LT(waited, std::chrono::seconds(2));
 }
 
 TEST_F(ConnectionTest, TwoQueuedRequestsAreServedInTwoPasses) {
@@ -214,6 +343,11 @@ TEST_F(ConnectionTest, AcceptedConnectionsGetTheirOptions) {
         {"no delay", IPPROTO_TCP, TCP_NODELAY, 1},
         {"keep-alive", SOL_SOCKET, SO_KEEPALIVE, 1},
         {"receive buffer (Linux reports twice the size set)", SOL_SOCKET, SO_RCVBUF, kReportedReceiveBuffer},
+#ifndef _WIN32
+        {"keep-alive after 60 s idle", IPPROTO_TCP, TCP_KEEPIDLE, 60},
+        {"keep-alive probes every 10 s", IPPROTO_TCP, TCP_KEEPINTVL, 10},
+        {"keep-alive gives up after 3 probes", IPPROTO_TCP, TCP_KEEPCNT, 3},
+#endif
     };
     for (const auto& o : options) {
         SCOPED_TRACE(o.name);

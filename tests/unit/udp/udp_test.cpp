@@ -109,19 +109,19 @@ TEST_F(UdpServerTest, ReplyLeavesFromTheAddressTheRequestCameTo) {
 }
 
 #ifndef _WIN32  // Winsock cannot tell whether a socket is non-blocking
-TEST_F(UdpServerTest, DatagramSocketIsNonBlockingWithFrameSizedBuffers) {
+TEST_F(UdpServerTest, DatagramSocketIsNonBlockingWithItsBufferSizes) {
     start();
     const int fd = server().serverDescriptor();
     ASSERT_GE(fd, 0);
     EXPECT_NE(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
     EXPECT_EQ(mbusSlave_setPort(raw(), 1), MB_ERR_ILLEGAL_STATE);
 
-    // The system rounds 260 up to its minimum; a socket given 260 by the
-    // test shows what that is.
-    const int requested = 260;
+    // The system rounds 260 up to its minimum and caps 256 KiB at its
+    // maximum; a socket given the same sizes by the test shows the result.
     const int reference = ::socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(reference, 0);
     for (int option : {SO_SNDBUF, SO_RCVBUF}) {
+        const int requested = option == SO_SNDBUF ? 260 : 256 * 1024;
         ::setsockopt(reference, SOL_SOCKET, option, &requested, sizeof requested);
         int expected = 0;
         int actual = 0;
@@ -133,6 +133,30 @@ TEST_F(UdpServerTest, DatagramSocketIsNonBlockingWithFrameSizedBuffers) {
     ::close(reference);
 }
 #endif
+
+// 32 masters send 10 requests each at once: the socket holds the whole
+// burst until the passes have answered it.
+TEST_F(UdpServing, BurstFromManyMastersIsAnsweredWhole) {
+    constexpr int kMasters = 32;
+    constexpr int kRequests = 10;
+    std::vector<DatagramMaster> masters(kMasters);
+    for (DatagramMaster& each : masters) ASSERT_TRUE(each.open());
+    for (int request = 0; request < kRequests; ++request) {
+        for (DatagramMaster& each : masters) {
+            ASSERT_TRUE(each.sendTo(port, mbapFrame(static_cast<std::uint16_t>(request), kServedUnit,
+                                                   {0x03, 0x00, 0x10, 0x00, 0x02})));
+        }
+    }
+    for (int i = 0; i < kMasters * kRequests; ++i) ASSERT_EQ(pass(), MB_OK);
+    int answered = 0;
+    for (DatagramMaster& each : masters) {
+        for (int request = 0; request < kRequests; ++request) {
+            answered += each.receive(100) ==
+                        mbapFrame(static_cast<std::uint16_t>(request), kServedUnit, {0x03, 0x04, 0x10, 0x11, 0x10, 0x12});
+        }
+    }
+    EXPECT_EQ(answered, kMasters * kRequests);
+}
 
 TEST_F(UdpServing, RequestIsAnsweredToItsSourceWithTheContextOfItsMaster) {
     DatagramMaster other;
