@@ -1,9 +1,10 @@
 #!/bin/sh
 # Cross-compiles mbslave.dll, the examples and the unit tests for 64-bit
 # Windows with mingw-w64 and runs them under wine in a fresh prefix: the unit
-# programs (hardening table included), the DLL's export table, the
-# Modbus/TCP, RTU-over-TCP and UDP servers of the Windows build driven from
-# Linux by libmodbus and pymodbus over loopback, and its RTU and ASCII
+# programs (hardening table included), the DLL's export table, the header
+# for the MSVC target, the Modbus/TCP, RTU-over-TCP and UDP servers of the
+# Windows build driven from Linux by libmodbus and pymodbus over loopback,
+# and its RTU and ASCII
 # servers on a wine COM port driven by libmodbus, mbpoll and pymodbus, and
 # mbslave-sim.exe (without its web page) answering pymodbus and mbpoll.
 # Usage: tools/run-windows-tests.sh [build-dir]
@@ -28,6 +29,13 @@ cp "$build/mbslave.dll" "$build/tools/"
 echo "-- mbslave.dll: $(stat -c %s "$build/mbslave.dll") bytes, imports:" \
      $(x86_64-w64-mingw32-objdump -p "$build/mbslave.dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
 tests/scripts/check_exports.sh "$build/mbslave.dll" include/mbslave.h
+# The header as C for the MSVC target, with clang's own headers and no SDK:
+# it declares what it uses (wchar_t) through the C headers that define it.
+for std in c99 c11; do
+    clang --target=x86_64-pc-windows-msvc -std=$std -Wall -Wextra -Wpedantic -Werror -fsyntax-only \
+          -Iinclude tests/c_header/header_c99.c
+done
+echo "-- mbslave.h compiles as C99 and C11 for x86_64-pc-windows-msvc"
 
 # A fresh prefix, no display, no debug output; one wineserver kept alive for
 # the whole run so that each program start is cheap.
