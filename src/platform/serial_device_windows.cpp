@@ -184,6 +184,7 @@ DeviceResult SystemSerialDevice::open(const char* path) noexcept {
     comm_.transferEvent = reinterpret_cast<std::intptr_t>(event);
     comm_.rtsCleared = false;
     comm_.timerRaised = timeBeginPeriod(kTimerResolutionMs) == TIMERR_NOERROR;
+    receivedStart_ = receivedEnd_ = 0;
     settingsSaved_ = false;
     return DeviceResult::ok;
 }
@@ -254,18 +255,37 @@ DeviceResult SystemSerialDevice::applyLineSettings(const LineSettings& line) noe
 }
 
 DeviceResult SystemSerialDevice::readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept {
+    if (receivedStart_ == receivedEnd_) {
+        const DeviceResult result = fillReceiveBuffer(timeoutUs);
+        if (result != DeviceResult::ok) return result;
+    }
+    byte = received_[receivedStart_++];
+    return DeviceResult::ok;
+}
+
+// What the driver already holds comes in one read, up to the buffer's
+// size; with nothing there the read waits for one byte within the time-out.
+DeviceResult SystemSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexcept {
     // Windows applies time-outs in whole milliseconds: rounded up, so that a
     // wait is never shorter than asked for.
     const DWORD timeoutMs = timeoutUs / 1000u + (timeoutUs % 1000u != 0 ? 1u : 0u);
     const HANDLE device = toHandle(handle_);
+    COMSTAT status{};
+    if (ClearCommError(device, nullptr, &status) == 0) return DeviceResult::ioError;
+    const DWORD wanted = status.cbInQue == 0 ? 1u
+                         : status.cbInQue < sizeof received_ ? status.cbInQue
+                                                             : static_cast<DWORD>(sizeof received_);
     if (!applyTimeouts(device, timeoutMs, 0)) return DeviceResult::ioError;
     OVERLAPPED operation = operationOn(comm_.transferEvent);
     DWORD count = 0;
-    const BOOL started = ReadFile(device, &byte, 1, nullptr, &operation);
+    const BOOL started = ReadFile(device, received_, wanted, nullptr, &operation);
     const DeviceResult read = timeoutMs == 0 ? finishInterruptible(device, operation, started, count)
                                              : finish(device, operation, started, count);
     if (read != DeviceResult::ok) return read;
-    return count == 1 ? DeviceResult::ok : DeviceResult::timeout;
+    if (count == 0) return DeviceResult::timeout;
+    receivedStart_ = 0;
+    receivedEnd_ = count;
+    return DeviceResult::ok;
 }
 
 DeviceResult SystemSerialDevice::write(const std::uint8_t* data, int length,
@@ -316,6 +336,7 @@ DeviceResult SystemSerialDevice::drain(std::uint32_t timeoutMs) noexcept {
 }
 
 DeviceResult SystemSerialDevice::purge() noexcept {
+    receivedStart_ = receivedEnd_ = 0;
     const BOOL purged = PurgeComm(toHandle(handle_), PURGE_TXCLEAR | PURGE_RXCLEAR);
     return purged != 0 ? DeviceResult::ok : DeviceResult::ioError;
 }
