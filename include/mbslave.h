@@ -15,7 +15,9 @@
 
 #include <stdint.h>
 
-#if !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L && !defined(_WIN32)
+#if !defined(__cplusplus) && defined(_WIN32)
+#include <stddef.h> /* wchar_t, which C declares there and not in <stdint.h> */
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #include <uchar.h>
 #endif
 
@@ -44,8 +46,10 @@ extern "C" {
 #if defined(_WIN32)
 /* <windows.h> defines MB_OK (a MessageBox flag of the same value, 0) and
  * PARITY_NONE, PARITY_ODD and PARITY_EVEN (COMMPROP bits 0x100, 0x200,
- * 0x400). This header's constants take their place: include it after
- * <windows.h>, so that the parity arguments carry this library's values. */
+ * 0x400). Included before this header, its macros are replaced by this
+ * header's constants; included after, its macros hide them, and
+ * mbusSlave_startupSerialServer() takes those three values as the same
+ * parities. Either order gives the parity asked for. */
 #  undef MB_OK
 #  undef PARITY_NONE
 #  undef PARITY_ODD

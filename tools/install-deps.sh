@@ -24,7 +24,8 @@ group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev li
 group_test="clang libclang-rt-dev llvm lld libgtest-dev libgmock-dev libbenchmark-dev
 libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll strace"
 group_arm="g++-arm-linux-gnueabihf qemu-user googletest"
-group_windows="g++-mingw-w64-x86-64-posix wine64 libwine googletest"
+# llvm: llvm-dlltool writes the MSVC import library mbslave.lib.
+group_windows="g++-mingw-w64-x86-64-posix wine64 libwine googletest llvm"
 group_browser="chromium chromium-driver python3-selenium"
 group_docs="pandoc man-db dpkg-dev file lintian"
 

@@ -1,11 +1,13 @@
 #!/bin/sh
 # Cross-compiles mbslave.dll, the examples and the unit tests for 64-bit
 # Windows with mingw-w64 and runs them under wine in a fresh prefix: the unit
-# programs (hardening table included), the DLL's export table, the
-# Modbus/TCP, RTU-over-TCP and UDP servers of the Windows build driven from
-# Linux by libmodbus and pymodbus over loopback, and its RTU and ASCII
+# programs (hardening table included), the DLL's export table, the header
+# for the MSVC target, a program of the MSVC ABI linked against mbslave.lib,
+# the Modbus/TCP, RTU-over-TCP and UDP servers of the Windows build driven
+# from Linux by libmodbus and pymodbus over loopback, and its RTU and ASCII
 # servers on a wine COM port driven by libmodbus, mbpoll and pymodbus, and
-# mbslave-sim.exe (without its web page) answering pymodbus and mbpoll.
+# mbslave-sim.exe (without its web page) answering pymodbus and mbpoll and
+# ending a serial run without time-out at --duration.
 # Usage: tools/run-windows-tests.sh [build-dir]
 set -eu
 cd "$(dirname "$0")/.."
@@ -28,6 +30,13 @@ cp "$build/mbslave.dll" "$build/tools/"
 echo "-- mbslave.dll: $(stat -c %s "$build/mbslave.dll") bytes, imports:" \
      $(x86_64-w64-mingw32-objdump -p "$build/mbslave.dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
 tests/scripts/check_exports.sh "$build/mbslave.dll" include/mbslave.h
+# The header as C for the MSVC target, with clang's own headers and no SDK:
+# it declares what it uses (wchar_t) through the C headers that define it.
+for std in c99 c11; do
+    clang --target=x86_64-pc-windows-msvc -std=$std -Wall -Wextra -Wpedantic -Werror -fsyntax-only \
+          -Iinclude tests/c_header/header_c99.c
+done
+echo "-- mbslave.h compiles as C99 and C11 for x86_64-pc-windows-msvc"
 
 # A fresh prefix, no display, no debug output; one wineserver kept alive for
 # the whole run so that each program start is cheap.
@@ -79,6 +88,24 @@ check() {
     fi
 }
 
+# MSVC users link with mbslave.lib: a C program of the MSVC ABI, built by
+# clang and lld-link (with an import library of the three KERNEL32
+# functions it declares, there being no Windows SDK here), runs against
+# mbslave.dll.
+msvc_link() {
+    dir="$work/msvc"
+    mkdir -p "$dir"
+    printf 'LIBRARY KERNEL32.dll\nEXPORTS\nGetStdHandle\nWriteFile\nExitProcess\n' > "$dir/kernel32.def"
+    llvm-dlltool -m i386:x86-64 -d "$dir/kernel32.def" -l "$dir/kernel32.lib"
+    clang --target=x86_64-pc-windows-msvc -std=c99 -O2 -Wall -Wextra -Werror -ffreestanding \
+          -fno-stack-protector -Iinclude -c tests/msvc/msvc_consumer.c -o "$dir/consumer.obj"
+    lld-link /nologo /entry:start /subsystem:console /nodefaultlib /out:"$dir/consumer.exe" \
+             "$dir/consumer.obj" "$build/mbslave.lib" "$dir/kernel32.lib"
+    cp "$build/mbslave.dll" "$dir/"
+    "$wine" "$dir/consumer.exe"
+}
+check msvc_link msvc_link
+
 # Native peers against the Windows servers.
 native="$work/native"
 mkdir -p "$native"
@@ -124,9 +151,40 @@ for transport in tcp rtutcp udp rtu ascii; do
           "$transport"
 done
 
-# Two Windows servers on one port (SO_EXCLUSIVEADDRUSE on the first): the
-# second fails with MB_ERR_TCP_PORT_BOUND and exit code 1, the first still
-# answers mbpoll and stops on Ctrl-C.
+# The simulator on a wine COM port (one end of a pty_bridge pair): with
+# --timeout 0 its serial wait has no limit, and --duration still ends the
+# run on time; a setting the device does not keep (a pseudo-terminal here
+# drops parity) fails the start-up, as on Linux, instead of running with
+# other settings than asked for.
+sim_serial_stops() {
+    /usr/bin/python3 tests/interop/pty_bridge.py > "$work/bridge" &
+    bridge=$!
+    for _ in $(seq 50); do
+        grep -q '^PTYS' "$work/bridge" && break
+        sleep 0.1
+    done
+    device=$(sed -n 's/^PTYS \([^ ]*\) .*$/\1/p' "$work/bridge")
+    begun=$(date +%s)
+    ended=0
+    timeout 20 tests/sim/e2e/wine_sim.sh rtu --device "$device" --parity none --timeout 0 --duration 2 \
+        > "$work/sim_timeout0.log" 2>&1 || ended=$?
+    took=$(( $(date +%s) - begun ))
+    refused=0
+    tests/sim/e2e/wine_sim.sh rtu --device "$device" --parity even --duration 2 > "$work/sim_parity.log" 2>&1 ||
+        refused=$?
+    kill "$bridge"
+    wait "$bridge" || true
+    tr -d '\r' < "$work/sim_timeout0.log"
+    tr -d '\r' < "$work/sim_parity.log"
+    echo "--timeout 0 --duration 2: exit $ended after $took s; --parity even on a pty: exit $refused"
+    [ "$ended" -eq 0 ] && [ "$took" -le 6 ] && grep -q 'stopped by --duration' "$work/sim_timeout0.log" &&
+        [ "$refused" -eq 1 ] && grep -q 'refused the line settings' "$work/sim_parity.log"
+}
+check sim_serial_stops sim_serial_stops
+
+# Two Windows servers on one port: the second fails with
+# MB_ERR_TCP_PORT_BOUND and exit code 1, the first still answers mbpoll and
+# stops on Ctrl-C.
 port_in_use() {
     port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
     "$wine" "$MBSLAVE_SIM_EXE" tcp --port "$port" --quiet > "$work/first.log" 2>&1 &

@@ -24,10 +24,8 @@ struct OptionName {
 
 OptionName optionName(SocketOption option) noexcept {
     switch (option) {
-        // SO_REUSEADDR on Windows lets any other process bind the same port
-        // and take its traffic. Windows binds past TIME_WAIT without it;
-        // SO_EXCLUSIVEADDRUSE keeps every other server off the port.
-        case SocketOption::reuseAddress: return {SOL_SOCKET, SO_EXCLUSIVEADDRUSE};
+        // Never set: see Socket::setOption.
+        case SocketOption::reuseAddress: break;
         case SocketOption::noDelay: return {IPPROTO_TCP, TCP_NODELAY};
         case SocketOption::keepAlive: return {SOL_SOCKET, SO_KEEPALIVE};
         case SocketOption::receiveBuffer: return {SOL_SOCKET, SO_RCVBUF};
@@ -102,17 +100,41 @@ WSAMSG datagramMessage(sockaddr_in& peer, WSABUF& data, PacketInfoControl& contr
     return message;
 }
 
-// The local address a received datagram was sent to; kAnyAddress for a
-// broadcast or multicast, which no reply can leave from.
-std::uint32_t localAddressOf(WSAMSG& message) noexcept {
+// Whether address is one of this host's own unicast addresses: on the
+// loopback network any address but its broadcast, elsewhere an address the
+// stack offers for binding. A host whose list does not fit the room here
+// gets the route's choice of source.
+bool isOwnUnicastAddress(SOCKET socket, std::uint32_t address) noexcept {
+    if ((address >> 24) == 127u) return address != 0x7FFFFFFFu;
+    alignas(alignof(SOCKET_ADDRESS_LIST)) char room[4096];
+    DWORD length = 0;
+    if (WSAIoctl(socket, SIO_ADDRESS_LIST_QUERY, nullptr, 0, room, sizeof room, &length, nullptr, nullptr) != 0) {
+        return false;
+    }
+    const auto* list = reinterpret_cast<const SOCKET_ADDRESS_LIST*>(room);
+    for (INT entry = 0; entry < list->iAddressCount; ++entry) {
+        const SOCKET_ADDRESS& local = list->Address[entry];
+        if (local.lpSockaddr == nullptr || local.lpSockaddr->sa_family != AF_INET) continue;
+        sockaddr_in record{};
+        std::memcpy(&record, local.lpSockaddr, sizeof record);
+        if (ntohl(record.sin_addr.s_addr) == address) return true;
+    }
+    return false;
+}
+
+// The local address a reply to a received datagram leaves from: the one
+// it was sent to. IN_PKTINFO's ipi_addr is the datagram's destination
+// (Windows has no ipi_spec_dst), which for a broadcast, a subnet broadcast
+// or a multicast is no address of this host: kAnyAddress then, and the
+// route chooses the source as for any reply.
+std::uint32_t localAddressOf(SOCKET socket, WSAMSG& message) noexcept {
     for (WSACMSGHDR* item = WSA_CMSG_FIRSTHDR(&message); item != nullptr;
          item = WSA_CMSG_NXTHDR(&message, item)) {
         if (item->cmsg_level != IPPROTO_IP || item->cmsg_type != IP_PKTINFO) continue;
         IN_PKTINFO info{};
         std::memcpy(&info, WSA_CMSG_DATA(item), sizeof info);
         const std::uint32_t address = ntohl(info.ipi_addr.s_addr);
-        const bool multicast = (address >> 28) == 0xEu;
-        return address == 0xFFFFFFFFu || multicast ? kAnyAddress : address;
+        return isOwnUnicastAddress(socket, address) ? address : kAnyAddress;
     }
     return kAnyAddress;
 }
@@ -147,6 +169,11 @@ bool Socket::openDatagram() noexcept {
     const DWORD on = 1;
     ::setsockopt(toSocket(descriptor_), IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&on),
                  sizeof on);
+    // Datagram sockets leave nothing behind when closed: exclusive use keeps
+    // every other socket off the port, its single addresses included,
+    // without holding up a restart.
+    ::setsockopt(toSocket(descriptor_), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                 sizeof on);
     return true;
 }
 
@@ -156,6 +183,15 @@ bool Socket::setNonBlocking() noexcept {
 }
 
 bool Socket::setOption(SocketOption option, int value) noexcept {
+    // A listener restarts past its closed connections with Windows' default
+    // binding rules, and nothing is set for it. SO_REUSEADDR would let any
+    // other program bind the same port and take its traffic;
+    // SO_EXCLUSIVEADDRUSE would fail the restart's bind for as long as a
+    // connection this server accepted lingers (TIME_WAIT). Without either,
+    // a second bind of the port fails (WSAEADDRINUSE, or WSAEACCES with
+    // SO_REUSEADDR); only a program of the same user may still bind one
+    // specific address of a listener on every address.
+    if (option == SocketOption::reuseAddress) return true;
     const OptionName which = optionName(option);
     return ::setsockopt(toSocket(descriptor_), which.level, which.name,
                         reinterpret_cast<const char*>(&value), sizeof value) == 0;
@@ -268,7 +304,7 @@ long Socket::receiveFrom(void* buffer, std::size_t capacity, Ipv4Endpoint& sourc
         size = static_cast<DWORD>(capacity) + 1;
     }
     source = fromSockaddr(record);
-    localAddress = localAddressOf(message);
+    localAddress = localAddressOf(socket, message);
     return static_cast<long>(size);
 }
 

@@ -45,7 +45,16 @@ private:
 
     DeviceResult fillReceiveBuffer(std::uint32_t timeoutUs) noexcept;
 
+    // What the Windows implementation keeps per open device besides its
+    // handle; the POSIX one needs none of it.
+    struct CommExtras {
+        std::intptr_t transferEvent = kNoHandle;  // overlapped transfers and waits complete on it
+        bool rtsCleared = false;  // RTS held low: restoring the saved settings keeps it low
+        bool timerRaised = false;  // the system timer's 1 ms resolution asked for at open
+    };
+
     std::intptr_t handle_ = kNoHandle;
+    CommExtras comm_;
     bool settingsSaved_ = false;
     bool driverSwitchesRts_ = false;  // found at open
     alignas(8) unsigned char savedSettings_[kSettingsRecordSize] = {};

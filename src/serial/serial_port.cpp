@@ -78,9 +78,12 @@ int SerialPort::configure(std::int32_t baudRate, std::int32_t dataBits, std::int
     if (stopBits != 1 && stopBits != 2) return MB_ERR_ILLEGAL_ARGUMENT;
     settings.stopBits = stopBits;
     switch (parity) {
-        case PARITY_NONE: settings.parity = platform::Parity::none; break;
-        case PARITY_ODD: settings.parity = platform::Parity::odd; break;
-        case PARITY_EVEN: settings.parity = platform::Parity::even; break;
+        case PARITY_NONE:
+        case kCommPropParityNone: settings.parity = platform::Parity::none; break;
+        case PARITY_ODD:
+        case kCommPropParityOdd: settings.parity = platform::Parity::odd; break;
+        case PARITY_EVEN:
+        case kCommPropParityEven: settings.parity = platform::Parity::even; break;
         default: return MB_ERR_ILLEGAL_ARGUMENT;
     }
     switch (handshake) {

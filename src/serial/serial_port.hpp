@@ -20,6 +20,12 @@ constexpr int HANDSHAKE_NONE = 0;
 constexpr int HANDSHAKE_RTS_CTS = 1;
 constexpr int HANDSHAKE_RTS_TOGGLE = 2;
 
+// The parity names as <windows.h> defines them (COMMPROP bits): a program
+// that includes it after mbslave.h passes these, and means the same parity.
+constexpr int kCommPropParityNone = 0x0100;
+constexpr int kCommPropParityOdd = 0x0200;
+constexpr int kCommPropParityEven = 0x0400;
+
 class SerialPort {
 public:
     SerialPort() noexcept = default;

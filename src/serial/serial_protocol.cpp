@@ -76,8 +76,12 @@ int SerialProtocol::transmitReply(const std::uint8_t* frame, int length) {
     // A reply into a line that never falls silent would only collide.
     if (!waitForLineSilence()) return MB_ERR_SEND_TIMEOUT;
     if (rs485Mode) port.setRts();  // transmitter on
-    const int written = port.write(frame, length, timeOut);
-    port.drain(timeOut);  // bounded like the write: a stuck transmitter must not hold the pass
+    // A write lasts as long as the frame is on the wire where the driver
+    // holds it until the UART has taken it (Windows): the limit covers twice
+    // the frame's own time, so a long reply at a low rate is not cut off.
+    const std::uint32_t limit = frameTimeLimit(length);
+    const int written = port.write(frame, length, limit);
+    port.drain(limit);  // bounded like the write: a stuck transmitter must not hold the pass
     if (rs485Mode) {
         platform::sleepMs(rs485Delay);
         port.clearRts();  // back to listening, whether the write went out or not

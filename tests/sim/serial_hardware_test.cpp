@@ -68,5 +68,35 @@ TEST(SimSerialHardware, ToleranceFollowsTheLatencyTimerOrTheReceiveTrigger) {
     EXPECT_FALSE(ascii.frameToleranceMs);
 }
 
+// Without sysfs (Windows) the tolerance covers the two likeliest
+// hand-overs at their defaults, whichever needs more.
+TEST(SimSerialHardware, WindowsDefaultsTakeTheLargerOfUartAndUsbAdapter) {
+    struct Case {
+        int baud, parity, stopBits;
+        std::uint32_t expected;  // uart trigger 14 vs latency timer 16 ms
+        bool enough;
+    };
+    const Case cases[] = {
+        {9600, 2, 1, 15, true},    // the UART's 17 character times: 15 vs 12
+        {19200, 2, 1, 14, true},   // the latency timer: 8 vs 14
+        {115200, 0, 1, 14, true},  // 0 vs 14
+        {1200, 2, 1, 20, false},   // the UART needs 120 ms
+    };
+    for (const Case& c : cases) {
+        SimOptions options;
+        options.transport = Transport::Rtu;
+        options.device = "COM3";
+        options.baud = c.baud;
+        options.parity = c.parity;
+        options.stopBits = c.stopBits;
+        const std::string said = windowsDefaultFrameTolerance(options);
+        EXPECT_EQ(options.frameToleranceMs, std::optional<std::uint32_t>(c.expected)) << c.baud;
+        EXPECT_NE(said.find("frame tolerance " + std::to_string(c.expected) + " ms"), std::string::npos) << said;
+        EXPECT_NE(said.find("receive trigger 14 bytes of serial.sys"), std::string::npos) << said;
+        EXPECT_NE(said.find("latency timer 16 ms of FTDI"), std::string::npos) << said;
+        EXPECT_EQ(said.find("not enough") == std::string::npos, c.enough) << said;
+    }
+}
+
 }  // namespace
 }  // namespace sim

@@ -97,21 +97,49 @@ std::string describeHandOver(const ByteHandOver& handOver) {
     return "bytes handed over at once";
 }
 
+namespace {
+
+int bitsPerCharacterOf(const SimOptions& options) {
+    return 1 + options.dataBits + (options.parity != 0 ? 1 : 0) + options.stopBits;
+}
+
+}  // namespace
+
+std::string windowsDefaultFrameTolerance(SimOptions& options) {
+    const int bitsPerCharacter = bitsPerCharacterOf(options);
+    std::optional<std::uint32_t> tolerance = 0;
+    for (const ByteHandOver& handOver : {kSerialSysUart, kFtdiAdapter}) {
+        const std::optional<std::uint32_t> needed = toleranceForHandOver(handOver, options.baud, bitsPerCharacter);
+        tolerance = tolerance && needed ? std::optional<std::uint32_t>(std::max(*tolerance, *needed)) : std::nullopt;
+    }
+    options.frameToleranceMs = tolerance.value_or(kToleranceLimitMs);
+    std::string text = "frame tolerance " + std::to_string(*options.frameToleranceMs) + " ms for the " +
+                       describeHandOver(kSerialSysUart) + " of serial.sys or the " + describeHandOver(kFtdiAdapter) +
+                       " of FTDI's driver (Windows defaults; --tolerance sets another)";
+    if (!tolerance) text += " (not enough: long frames will be split)";
+    return text;
+}
+
 std::string resolveFrameTolerance(SimOptions& options, const std::string& sysRoot) {
     if (options.transport != Transport::Rtu) return "";
     if (options.frameToleranceMs) return "frame tolerance " + std::to_string(*options.frameToleranceMs) + " ms (--tolerance)";
+#ifdef _WIN32
+    (void)sysRoot;
+    return windowsDefaultFrameTolerance(options);
+#else
     const ByteHandOver handOver = probeHandOver(options.device, sysRoot);
     if (handOver.kind == ByteHandOver::Kind::immediate) {
         options.frameToleranceMs = 0;
         return "frame tolerance 0 ms (no latency timer or receive trigger in sysfs)";
     }
-    const int bitsPerCharacter = 1 + options.dataBits + (options.parity != 0 ? 1 : 0) + options.stopBits;
-    const std::optional<std::uint32_t> tolerance = toleranceForHandOver(handOver, options.baud, bitsPerCharacter);
+    const std::optional<std::uint32_t> tolerance =
+        toleranceForHandOver(handOver, options.baud, bitsPerCharacterOf(options));
     options.frameToleranceMs = tolerance.value_or(kToleranceLimitMs);
     std::string text = "frame tolerance " + std::to_string(*options.frameToleranceMs) + " ms for the " +
                        describeHandOver(handOver);
     if (!tolerance) text += " (not enough: long frames will be split; lower the latency timer)";
     return text;
+#endif
 }
 
 }  // namespace sim

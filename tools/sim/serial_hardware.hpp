@@ -55,10 +55,20 @@ ByteHandOver probeHandOver(const std::string& device, const std::string& sysRoot
 // "USB adapter, latency timer 16 ms", "UART, receive trigger 8 bytes".
 std::string describeHandOver(const ByteHandOver& handOver);
 
+// Windows has no sysfs to ask: the hand-overs of its defaults stand in, a
+// UART at serial.sys's receive FIFO trigger (14 bytes) and an FTDI adapter
+// at its driver's latency timer (16 ms).
+constexpr ByteHandOver kSerialSysUart{ByteHandOver::Kind::uart, 14};
+constexpr ByteHandOver kFtdiAdapter{ByteHandOver::Kind::usbAdapter, 16};
+
 // For an RTU server without --tolerance: sets the frame tolerance that the
-// device's hand-over calls for (sysfs under sysRoot). Returns the part of
-// the start line that says which tolerance applies and why; empty for the
-// other transports.
+// device's hand-over calls for (sysfs under sysRoot; on Windows
+// windowsDefaultFrameTolerance). Returns the part of the start line that
+// says which tolerance applies and why; empty for the other transports.
 std::string resolveFrameTolerance(SimOptions& options, const std::string& sysRoot = "/sys");
+
+// The larger of the tolerances the two Windows defaults need, set as the
+// frame tolerance; returns the start line's text for it.
+std::string windowsDefaultFrameTolerance(SimOptions& options);
 
 }  // namespace sim

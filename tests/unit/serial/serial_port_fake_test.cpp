@@ -101,6 +101,10 @@ TEST(SerialPortFake, ConfigureHandsTheValuesOverAndKeepsThemOnlyWhenTaken) {
     // Values outside their sets never reach the device.
     const int applies = device.count(Call::applyLineSettings);
     EXPECT_EQ(port.configure(9600, 8, 1, PARITY_EVEN, 7), MB_ERR_ILLEGAL_ARGUMENT);
+    // Besides 0..2 only <windows.h>'s three parity bits name a parity.
+    for (int parity : {3, -1, 0x0300, 0x0800, 0x1000}) {
+        EXPECT_EQ(port.configure(9600, 8, 1, parity, HANDSHAKE_NONE), MB_ERR_ILLEGAL_ARGUMENT) << parity;
+    }
     EXPECT_EQ(device.count(Call::applyLineSettings), applies);
 }
 

@@ -225,6 +225,37 @@ TEST(SerialProtocolReply, WithoutRs485RtsIsLeftAlone) {
     EXPECT_EQ(line.device.writeTimeouts[0], 1000u);  // the default protocol time-out
 }
 
+TEST(SerialProtocolReply, WriteAndDrainLimitsCoverTwiceTheFramesOwnTime) {
+    struct Case {
+        int baudRate, length;
+        std::uint32_t timeOut, expected;
+    };
+    const Case cases[] = {
+        {9600, 4, 250, 250},        // a short frame: the protocol time-out
+        {2400, 255, 1000, 2338},    // RTU 2400 baud: 1169 ms on the wire
+        {4800, 515, 1000, 2362},    // ASCII 4800 baud: 1181 ms on the wire
+        {2400, 255, 5000, 5000},
+        {2400, 255, 0, 0},          // no time-out: no limit
+    };
+    for (const Case& c : cases) {
+        CallbackDataTable table;
+        FakeSerialDevice device;
+        TestSerialProtocol protocol;
+        protocol.attach(device);
+        protocol.setDataTable(1, &table);
+        ASSERT_EQ(protocol.enableRs485Mode(1), MB_OK);
+        ASSERT_EQ(protocol.setTimeout(c.timeOut), MB_OK);
+        ASSERT_EQ(protocol.startupSerialServer(mbslave::test::wide(u"/dev/ttyX"), c.baudRate, 8, 1, PARITY_EVEN),
+                  MB_OK);
+        const std::vector<std::uint8_t> frame(static_cast<std::size_t>(c.length), 0x55);
+        EXPECT_EQ(protocol.transmitReply(frame.data(), c.length), MB_OK);
+        ASSERT_EQ(device.writeTimeouts.size(), 1u);
+        EXPECT_EQ(device.writeTimeouts[0], c.expected) << c.baudRate << " " << c.length;
+        ASSERT_EQ(device.drainTimeouts.size(), 1u);
+        EXPECT_EQ(device.drainTimeouts[0], c.expected) << c.baudRate << " " << c.length;
+    }
+}
+
 TEST(SerialProtocolReply, KernelRs485ModeKeepsRtsAwayFromUserSpace) {
     for (std::uint32_t delay : {0u, 3u}) {
         CallbackDataTable table;

@@ -116,6 +116,29 @@ TEST_F(StartupTest, ServerCanBeStartedAgainAfterShutdown) {
     EXPECT_TRUE(master.connect(port));
 }
 
+TEST_F(StartupTest, RestartOnTheSamePortRightAfterClosingConnectionsWorks) {
+    start();
+    {
+        // Connections the server closes itself linger on its port (TIME_WAIT).
+        LoopbackClient first;
+        LoopbackClient second;
+        ASSERT_TRUE(first.connect(port));
+        ASSERT_TRUE(second.connect(port));
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_EQ(pass(), MB_OK);
+        EXPECT_EQ(server().connectionCount(), 2);
+        mbusSlave_shutdownServer(raw());
+    }
+    ASSERT_EQ(mbusSlave_setPort(raw(), port), MB_OK);
+    ASSERT_EQ(mbusSlave_startupIpServer(raw(), "127.0.0.1"), MB_OK);
+    LoopbackClient master;
+    EXPECT_TRUE(master.connect(port));
+    // The running server's port stays its own.
+    HandlePtr other(mbusSlave_createTcpProtocol());
+    ASSERT_EQ(mbusSlave_setPort(other.get(), port), MB_OK);
+    EXPECT_EQ(mbusSlave_startupIpServer(other.get(), "127.0.0.1"), MB_ERR_TCP_PORT_BOUND);
+}
+
 TEST_F(StartupTest, ShutdownOfAStoppedServerOnlyEndsMasterActivity) {
     mbusSlave_shutdownServer(raw());
     EXPECT_EQ(mbusSlave_isStarted(raw()), 0);
