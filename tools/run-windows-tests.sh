@@ -169,6 +169,13 @@ sim_serial_stops() {
     timeout 20 tests/sim/e2e/wine_sim.sh rtu --device "$device" --parity none --timeout 0 --duration 2 \
         > "$work/sim_timeout0.log" 2>&1 || ended=$?
     took=$(( $(date +%s) - begun ))
+    # The same on a TCP port, where the wait is a socket wait.
+    tcpPort=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    begun=$(date +%s)
+    tcpEnded=0
+    timeout 20 tests/sim/e2e/wine_sim.sh tcp --port "$tcpPort" --timeout 0 --duration 2 > "$work/sim_tcp_timeout0.log" 2>&1 ||
+        tcpEnded=$?
+    tcpTook=$(( $(date +%s) - begun ))
     refused=0
     tests/sim/e2e/wine_sim.sh rtu --device "$device" --parity even --duration 2 > "$work/sim_parity.log" 2>&1 ||
         refused=$?
@@ -176,8 +183,10 @@ sim_serial_stops() {
     wait "$bridge" || true
     tr -d '\r' < "$work/sim_timeout0.log"
     tr -d '\r' < "$work/sim_parity.log"
-    echo "--timeout 0 --duration 2: exit $ended after $took s; --parity even on a pty: exit $refused"
+    tr -d '\r' < "$work/sim_tcp_timeout0.log"
+    echo "--timeout 0 --duration 2: exit $ended after $took s (tcp: exit $tcpEnded after $tcpTook s); --parity even on a pty: exit $refused"
     [ "$ended" -eq 0 ] && [ "$took" -le 6 ] && grep -q 'stopped by --duration' "$work/sim_timeout0.log" &&
+        [ "$tcpEnded" -eq 0 ] && [ "$tcpTook" -le 6 ] && grep -q 'stopped by --duration' "$work/sim_tcp_timeout0.log" &&
         [ "$refused" -eq 1 ] && grep -q 'refused the line settings' "$work/sim_parity.log"
 }
 check sim_serial_stops sim_serial_stops

@@ -353,25 +353,37 @@ SocketWaitSet::Result SocketWaitSet::wait(std::int32_t timeoutMs) noexcept {
     }
     if (count_ == 0) {
         // select refuses an empty set (WSAEINVAL); nothing to wait for is a
-        // plain wait.
+        // plain wait, which an APC ends.
         if (timeoutMs < 0) return Result::failed;
-        Sleep(static_cast<DWORD>(timeoutMs));
-        return Result::timedOut;
+        return SleepEx(static_cast<DWORD>(timeoutMs), TRUE) == WAIT_IO_COMPLETION ? Result::interrupted
+                                                                                  : Result::timedOut;
     }
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    for (int entry = 0; entry < count_; ++entry) FD_SET(toSocket(entries_[entry]), &readSet);
-    timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000L};
-    // The first argument is ignored on Windows.
-    const int ready = ::select(0, &readSet, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit);
-    if (ready > 0) {
-        for (int entry = 0; entry < count_; ++entry) {
-            if (FD_ISSET(toSocket(entries_[entry]), &readSet)) readable_ |= std::uint64_t{1} << entry;
+    // select cannot be interrupted: the wait runs in slices, and between two
+    // of them an APC queued to this thread (what a signal is on POSIX: the
+    // simulator's stop request) ends it as interrupted.
+    constexpr std::int32_t kSliceMs = 100;
+    std::int32_t left = timeoutMs;
+    for (;;) {
+        const std::int32_t slice = left < 0 || left > kSliceMs ? kSliceMs : left;
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        for (int entry = 0; entry < count_; ++entry) FD_SET(toSocket(entries_[entry]), &readSet);
+        timeval limit{0, static_cast<long>(slice) * 1000L};
+        // The first argument is ignored on Windows.
+        const int ready = ::select(0, &readSet, nullptr, nullptr, &limit);
+        if (ready > 0) {
+            for (int entry = 0; entry < count_; ++entry) {
+                if (FD_ISSET(toSocket(entries_[entry]), &readSet)) readable_ |= std::uint64_t{1} << entry;
+            }
+            return Result::ready;
         }
-        return Result::ready;
+        if (ready < 0) return WSAGetLastError() == WSAEINTR ? Result::interrupted : Result::failed;
+        if (left >= 0) {
+            left -= slice;
+            if (left <= 0) return Result::timedOut;
+        }
+        if (SleepEx(0, TRUE) == WAIT_IO_COMPLETION) return Result::interrupted;
     }
-    if (ready == 0) return Result::timedOut;
-    return WSAGetLastError() == WSAEINTR ? Result::interrupted : Result::failed;
 }
 
 const char* AddressText::format(const Ipv4Endpoint& endpoint) noexcept {
