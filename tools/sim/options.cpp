@@ -186,7 +186,8 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
         ->check(CLI::Range(0.0, 31536000.0));
     app.add_option("--web", common.web,
                    "serve a web page with live tables, request log and edits on [HOST:]PORT "
-                   "(HOST default 127.0.0.1; anyone who reaches it can change every value)");
+                   "(HOST default 127.0.0.1: every local user can change every value, other web sites "
+                   "cannot; 0.0.0.0: anyone who reaches the port can)");
 
     for (Transport transport : available) {
         const TransportInfo& info = infoOf(transport);

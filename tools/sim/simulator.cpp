@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "callback_bridge.hpp"
+#include "descriptor_limit.hpp"
 #include "map_file.hpp"
 #include "serial_hardware.hpp"
 #include "signals.hpp"
@@ -98,6 +99,7 @@ int runSimulator(const SimOptions& requested, const std::string& version) {
     const std::string lineTiming = resolveFrameTolerance(options);
     // Before anything is announced, so that a stop request is never lost.
     installStopHandlers();
+    raiseDescriptorLimit();
     EventLog log(stdout, options.quiet);
     std::string error;
     const auto model = buildModel(options, version, log, error);

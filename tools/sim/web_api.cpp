@@ -214,6 +214,16 @@ WebReply WebApi::edit(std::string_view unit, std::string_view table, std::string
     return {200, dump(Json{{"unit", *served}, {"table", info->name}, {"address", *wire}, {"value", *newBits}})};
 }
 
+WebReply WebApi::editFromBody(std::string_view unit, std::string_view table, std::string_view address,
+                              std::string_view body) {
+    const Json request = Json::parse(body.begin(), body.end(), nullptr, false);
+    const auto value = request.is_object() && request.size() == 1 ? request.find("value") : request.end();
+    if (value == request.end() || !(value->is_string() || value->is_number_integer() || value->is_boolean())) {
+        return failure(400, "the body must be {\"value\": V}, V a number, a text or true/false");
+    }
+    return edit(unit, table, address, value->is_string() ? value->get<std::string>() : value->dump());
+}
+
 std::string WebApi::update(WebView& view) const {
     std::string events;
     std::string values = valuesJson(view);

@@ -52,6 +52,10 @@ public:
     // Sets one value: table "coils", "discrete" (0 or 1), "holding" or
     // "input" (0..65535 or -32768..-1, decimal or 0x hexadecimal).
     WebReply edit(std::string_view unit, std::string_view table, std::string_view address, std::string_view value);
+    // The same with the value taken from a JSON body {"value": V}, V a text
+    // as above, a whole number or true/false; 400 for any other body.
+    WebReply editFromBody(std::string_view unit, std::string_view table, std::string_view address,
+                          std::string_view body);
     // Server-sent events with what changed since the last call; empty if
     // nothing did.
     std::string update(WebView& view) const;

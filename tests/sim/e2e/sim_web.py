@@ -8,8 +8,14 @@ Usage: sim_web.py MBSLAVE_SIM CASE [--screenshot PNG]
   edit      a register and a coil changed in the page are read back by the master
   log       a request appears in the log within a second; filter; counters
   refused   a refused edit shows its message and writes nothing
+  guard     a page of another origin (127.0.0.2) can neither change a value
+            nor frame the page; a foreign Host gets 403 for everything; every
+            reply carries the security headers
 With --screenshot, the tables case saves a picture of the page under traffic.
 """
+import http.client
+import http.server
+import json
 import logging
 import math
 import shutil
@@ -202,7 +208,127 @@ def case_refused(s, _):
     s.until(lambda: "refused (409): input register 2 is a live value" in s.text("message"), "live value refused")
 
 
-CASES = {"tables": case_tables, "edit": case_edit, "log": case_log, "refused": case_refused}
+SECURITY_HEADERS = {
+    "Content-Security-Policy": "default-src 'self'; frame-ancestors 'none'",
+    "X-Frame-Options": "DENY",
+    "X-Content-Type-Options": "nosniff",
+    "Referrer-Policy": "no-referrer",
+}
+
+# A page of another site, as the user's browser would load it: forms and
+# fetches at the simulator's edit route, and the simulator's page in a frame.
+FOREIGN_PAGE = """<!doctype html><html><body>
+<iframe name="sink1"></iframe><iframe name="sink2"></iframe>
+<form id="urlencoded" method="POST" target="sink1" action="{base}/api/units/1/holding/7">
+  <input name="value" value="31337"></form>
+<form id="plain" method="POST" target="sink2" enctype="text/plain" action="{base}/api/units/1/holding/8">
+  <input name='{{"value":31337,"x":"' value='"}}'></form>
+<iframe id="framed" src="{base}/"></iframe>
+<script>
+document.getElementById("urlencoded").submit();
+document.getElementById("plain").submit();
+const route = (table, address) => `{base}/api/units/1/${{table}}/${{address}}`;
+fetch(route("coils", 5), {{method: "POST", mode: "no-cors", body: new URLSearchParams({{value: "1"}})}});
+fetch(route("coils", 7) + "?value=1", {{method: "POST", mode: "no-cors", headers: {{"Content-Type": "text/plain"}},
+                                       body: '{{"value": 1}}'}});
+fetch(route("holding", 9), {{method: "POST", headers: {{"Content-Type": "application/json", "X-Mbslave-Sim": "edit"}},
+                            body: '{{"value": 31337}}'}})
+  .then(() => {{ document.title = "sent"; }}, () => {{ document.title = "blocked"; }});
+</script></body></html>"""
+
+
+def serve_foreign_page(html):
+    """An HTTP server on 127.0.0.2 serving html at /; returns (server, url)."""
+    body = html.encode()
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *_):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.2", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, "http://127.0.0.2:%d/" % server.server_address[1]
+
+
+def request(s, method, path, host=None, headers=None, body=None):
+    """(status, headers, body) of one request to the web port."""
+    connection = http.client.HTTPConnection("127.0.0.1", s.web_port, timeout=5)
+    try:
+        connection.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
+        connection.putheader("Host", host or "127.0.0.1:%d" % s.web_port)
+        for name, value in (headers or {}).items():
+            connection.putheader(name, value)
+        data = body.encode() if body is not None else None
+        if data is not None:
+            connection.putheader("Content-Length", str(len(data)))
+        connection.endheaders(data)
+        reply = connection.getresponse()
+        return reply.status, dict(reply.getheaders()), reply.read(200)
+    finally:
+        connection.close()
+
+
+def case_guard(s, _):
+    own = "http://127.0.0.1:%d" % s.web_port
+    json_edit = {"Content-Type": "application/json", "X-Mbslave-Sim": "edit"}
+    rebind = "rebind.evil.example:%d" % s.web_port
+    # (method, path, Host, headers, body, status): what the page itself
+    # sends is answered, everything else is refused and writes nothing.
+    rows = [
+        ("GET", "/", None, {}, None, 200),
+        ("GET", "/app.js", None, {}, None, 200),
+        ("GET", "/nothing", None, {}, None, 404),
+        ("GET", "/", rebind, {}, None, 403),
+        ("GET", "/api/info", rebind, {}, None, 403),
+        ("GET", "/api/units/1/events?start=0&count=5", rebind, {}, None, 403),
+        ("POST", "/api/units/1/holding/3", rebind, json_edit, '{"value": 1}', 403),
+        ("POST", "/api/units/1/holding/3", None, dict(json_edit, Origin="http://127.0.0.2:8000"), '{"value": 2}', 403),
+        ("POST", "/api/units/1/holding/3", None, dict(json_edit, Origin="null"), '{"value": 3}', 403),
+        ("POST", "/api/units/1/holding/3", None, {"Content-Type": "application/json"}, '{"value": 4}', 403),
+        ("POST", "/api/units/1/holding/3", None, {"Content-Type": "text/plain", "X-Mbslave-Sim": "edit"},
+         '{"value": 5}', 403),
+        ("POST", "/api/units/1/holding/3", None, {"Content-Type": "application/x-www-form-urlencoded",
+                                                  "X-Mbslave-Sim": "edit"}, "value=6", 403),
+        ("POST", "/api/units/1/holding/3?value=7", None, json_edit, "{}", 400),
+        ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": 1.5}', 400),
+        ("POST", "/api/units/1/holding/3", None, json_edit, "[8]", 400),
+    ]
+    for method, path, host, headers, body, status in rows:
+        got, reply_headers, text = request(s, method, path, host, headers, body)
+        check(got == status, f"{method} {path} Host {host} {headers} {body}: {got} {text}, expected {status}")
+        for name, value in SECURITY_HEADERS.items():
+            check(reply_headers.get(name) == value, f"{method} {path} ({got}): {name} is {reply_headers.get(name)!r}")
+    check(s.read_holding(3) == 40, "no refused edit was written")
+    got, _, text = request(s, "POST", "/api/units/1/holding/3", None, dict(json_edit, Origin=own), '{"value": "0x10"}')
+    check(got == 200 and s.read_holding(3) == 16, f"the page's own edit: {got} {text}")
+
+    # The browser on another origin's page: nothing changes, the frame stays empty.
+    server, url = serve_foreign_page(FOREIGN_PAGE.format(base=own))
+    try:
+        s.browser.get(url)
+        s.until(lambda: s.browser.title in ("sent", "blocked"), "the foreign page's fetch settled")
+        check(s.browser.title == "blocked", "the foreign page's fetch with the page's header was refused")
+        time.sleep(1)  # the forms' posts have arrived
+        holding = s.client.read_holding_registers(7, 3, slave=1).registers
+        check(holding == [80, 90, 100], f"holding 7..9 unchanged by the foreign page: {holding}")
+        coils = s.client.read_coils(5, 3, slave=1).bits[:3]
+        check(coils == [False, True, False], f"coils 5..7 unchanged by the foreign page: {coils}")
+        s.browser.switch_to.frame(s.browser.find_element(By.ID, "framed"))
+        time.sleep(1)
+        check(not s.browser.find_elements(By.ID, "status"), "the simulator's page was shown in a foreign frame")
+        s.browser.switch_to.default_content()
+    finally:
+        server.shutdown()
+
+
+CASES = {"tables": case_tables, "edit": case_edit, "log": case_log, "refused": case_refused, "guard": case_guard}
 
 
 def main():

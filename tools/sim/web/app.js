@@ -99,9 +99,11 @@ function render(values) {
 async function send(table, address, value) {
   const unit = $("unit").value;
   try {
+    // A JSON body with the simulator's header: the server takes edits only so.
     const reply = await fetch(`/api/units/${unit}/${table}/${address}`, {
       method: "POST",
-      body: new URLSearchParams({ value }),
+      headers: { "Content-Type": "application/json", "X-Mbslave-Sim": "edit" },
+      body: JSON.stringify({ value }),
     });
     const body = await reply.json();
     if (reply.ok) message(`unit ${unit}: ${table} ${address} set to ${body.value}`, false);
