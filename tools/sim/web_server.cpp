@@ -214,6 +214,7 @@ private:
         if (streams_.fetch_add(1) >= kMaxEventStreams) {
             --streams_;
             answer(response, refusal(503, "too many pages open: close one and reload"));
+            response.set_header("Connection", "close");  // its thread is free at once
             return;
         }
         auto stream = std::make_shared<Stream>(streams_);
