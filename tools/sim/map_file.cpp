@@ -8,6 +8,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "number_text.hpp"
 #include "unit_set.hpp"
 
 namespace sim {
@@ -59,20 +60,12 @@ private:
 
 // "12", "0x1F" -> number within [low, high].
 long parseNumberKey(const std::string& path, const std::string& key, long low, long high, const char* what) {
-    long value = -1;
-    std::size_t used = 0;
-    try {
-        const bool hex = key.size() > 2 && key[0] == '0' && (key[1] == 'x' || key[1] == 'X');
-        value = std::stol(hex ? key.substr(2) : key, &used, hex ? 16 : 10);
-        if (hex) used += 2;
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != key.size() || key[0] == '-' || key[0] == '+' || value < low || value > high) {
+    const auto value = parseWholeNumber(key);
+    if (!value || *value < low || *value > high) {
         throw MapError(child(path, key), "'" + excerpt(key) + "' is not " + what + " (" + std::to_string(low) + ".." +
                                              std::to_string(high) + ")");
     }
-    return value;
+    return *value;
 }
 
 std::uint16_t registerValue(const std::string& path, const json& value) {

@@ -1,13 +1,13 @@
 #include "web_api.hpp"
 
 #include <array>
-#include <charconv>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "number_text.hpp"
 #include "unit_set.hpp"
 
 namespace sim {
@@ -19,26 +19,6 @@ using Json = nlohmann::ordered_json;
 std::string dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 WebReply failure(int status, const std::string& message) { return {status, dump(Json{{"error", message}})}; }
-
-// A whole number: decimal with an optional minus sign, or 0x hexadecimal.
-std::optional<long> parseNumber(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && text.front() == '-') {
-        negative = true;
-        text.remove_prefix(1);
-    }
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [last, error] = std::from_chars(text.data(), end, value, base);
-    if (text.empty() || last != end || error == std::errc::invalid_argument) return std::nullopt;
-    if (error == std::errc::result_out_of_range) return negative ? -1000000 : 1000000;  // far out of range
-    return negative ? -value : value;
-}
 
 enum class Table { Coils, Discrete, Holding, Input };
 
@@ -57,7 +37,7 @@ constexpr TableInfo kTables[] = {
 
 // The unit if it is served; otherwise a 404 with the served units.
 std::optional<int> servedUnit(std::string_view text, const UnitSet& served, WebReply& reply) {
-    const auto unit = parseNumber(text);
+    const auto unit = parseWholeNumber(text);
     if (unit && *unit >= 0 && *unit <= 255 && served.test(static_cast<std::size_t>(*unit))) {
         return static_cast<int>(*unit);
     }
@@ -66,7 +46,7 @@ std::optional<int> servedUnit(std::string_view text, const UnitSet& served, WebR
 }
 
 std::optional<int> wireAddress(std::string_view text, const char* what, WebReply& reply) {
-    const auto address = parseNumber(text);
+    const auto address = parseWholeNumber(text);
     if (address && *address >= 0 && *address < SparseTable<std::uint16_t>::kSize) return static_cast<int>(*address);
     reply = failure(404, std::string("no ") + what + " " + std::string(text) + ": addresses are 0..65535");
     return std::nullopt;
@@ -74,7 +54,7 @@ std::optional<int> wireAddress(std::string_view text, const char* what, WebReply
 
 // The new value of a bit or register, or a 400 saying why it is refused.
 std::optional<std::uint16_t> newValue(const TableInfo& table, std::string_view text, WebReply& reply) {
-    const auto value = parseNumber(text);
+    const auto value = parseWholeNumber(text);
     if (table.table == Table::Coils || table.table == Table::Discrete) {
         if (value && (*value == 0 || *value == 1)) return static_cast<std::uint16_t>(*value);
         if (text == "true" || text == "false") return static_cast<std::uint16_t>(text == "true");
@@ -150,7 +130,7 @@ WebReply WebApi::openView(std::string_view unit, std::string_view start, std::st
     if (!served) return reply;
     const auto first = wireAddress(start, "address", reply);
     if (!first) return reply;
-    const auto rows = parseNumber(count);
+    const auto rows = parseWholeNumber(count);
     if (!rows || *rows < 1 || *rows > kMaxViewCount) {
         return failure(400, "count '" + std::string(count) + "' is not 1.." + std::to_string(kMaxViewCount));
     }
