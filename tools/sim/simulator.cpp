@@ -164,10 +164,12 @@ int runSimulator(const SimOptions& requested, const std::string& version) {
                (options.mapFile.empty() ? std::string("demo device") : "map " + options.mapFile) +
                (options.durationS > 0 ? "; stops after " + seconds(options.durationS) : "; Ctrl-C stops"));
     if (webServer) {
-        log.notice("web page on http://" + options.webHost + ":" + std::to_string(options.webPort) + "/" +
-                   (options.webHost.rfind("127.", 0) == 0 || options.webHost == "localhost"
-                        ? ""
-                        : " (reachable from other machines: anyone who opens it can change every value)"));
+        const bool ipv6 = options.webHost.find(':') != std::string::npos;
+        const bool loopback =
+            options.webHost.rfind("127.", 0) == 0 || options.webHost == "localhost" || options.webHost == "::1";
+        log.notice("web page on http://" + (ipv6 ? "[" + options.webHost + "]" : options.webHost) + ":" +
+                   std::to_string(options.webPort) + "/" +
+                   (loopback ? "" : " (reachable from other machines: anyone who opens it can change every value)"));
     }
 
     if (options.durationS > 0) scheduleStop(options.durationS);

@@ -116,6 +116,7 @@ def main():
                "cannot start the web page on 127.0.0.1:%d" % web, "hint:", "--web")
         expect(binary, ["tcp", "--port", str(port), "--duration", "0.2"], 0, "stopped by --duration")
     expect(binary, ["tcp", "--web", "localhost:x"], 2, "--web: 'localhost:x' is not [HOST:]PORT")
+    expect(binary, ["tcp", "--host", ""], 2, "--host: empty")
     expect(binary, ["tcp", "--host", "no-such-host.invalid"], 1, "TCP/IP connection error", "hint:")
     # A privileged port for an unprivileged user (the system checks the
     # permission before whether the port is free).
@@ -133,6 +134,10 @@ def main():
     master, slave = os.openpty()
     device = os.ttyname(slave)
     try:
+        # The default line settings have parity, which a pseudo-terminal refuses.
+        for transport in ("rtu", "ascii"):
+            expect(binary, [transport, "--device", device], 1, "Illegal argument",
+                   "a pseudo-terminal takes no parity: --parity none")
         holder = Sim(binary, ["ascii", "--device", device, "--databits", "8", "--parity", "none", "--quiet"])
         try:
             holder.wait_for(r"Modbus ASCII server on " + device)

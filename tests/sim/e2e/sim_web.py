@@ -299,6 +299,10 @@ def case_guard(s, _):
         ("POST", "/api/units/1/holding/3?value=7", None, json_edit, "{}", 400),
         ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": 1.5}', 400),
         ("POST", "/api/units/1/holding/3", None, json_edit, "[8]", 400),
+        ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": "--5"}', 400),
+        ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": "0x-5"}', 400),
+        ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": "-0x10"}', 400),
+        ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": " 9"}', 400),
     ]
     for method, path, host, headers, body, status in rows:
         got, reply_headers, text = request(s, method, path, host, headers, body)
