@@ -301,28 +301,14 @@ std::optional<MapFile> parseMapText(std::string_view text, const std::string& na
                 " levels";
         return std::nullopt;
     }
-    json document;
-    try {
-        RepeatedKeys repeated;
-        document = json::parse(text.begin(), text.end(),
-                               [&repeated](int depth, json::parse_event_t event, json& parsed) {
-                                   return repeated(depth, event, parsed);
-                               });
-    } catch (const json::parse_error& fault) {
-        // The byte position points just past the offending character.
-        const std::size_t offset = fault.byte > 0 ? fault.byte - 1 : 0;
-        error = name + ":" + lineAndColumn(text, offset) + ": " + syntaxMessage(fault.what());
-        return std::nullopt;
-    } catch (const MapError& fault) {
-        error = name + ": " + fault.what();
-        return std::nullopt;
-    } catch (const std::bad_alloc&) {
-        error = name + ": " + kNoMemory;
-        return std::nullopt;
-    }
     MapFile map;
     map.name = name;
     try {
+        RepeatedKeys repeated;
+        const json document = json::parse(text.begin(), text.end(),
+                                          [&repeated](int depth, json::parse_event_t event, json& parsed) {
+                                              return repeated(depth, event, parsed);
+                                          });
         expectObject("", document, "a JSON object at the top");
         for (const auto& [key, value] : document.items()) {
             if (key == "demo") {
@@ -334,6 +320,11 @@ std::optional<MapFile> parseMapText(std::string_view text, const std::string& na
                 throw MapError(child("", key), "unknown key '" + excerpt(key) + "' (known: demo, units)");
             }
         }
+    } catch (const json::parse_error& fault) {
+        // The byte position points just past the offending character.
+        const std::size_t offset = fault.byte > 0 ? fault.byte - 1 : 0;
+        error = name + ":" + lineAndColumn(text, offset) + ": " + syntaxMessage(fault.what());
+        return std::nullopt;
     } catch (const MapError& fault) {
         error = name + ": " + fault.what();
         return std::nullopt;

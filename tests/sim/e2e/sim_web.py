@@ -6,7 +6,8 @@ Usage: sim_web.py MBSLAVE_SIM CASE [--screenshot PNG]
   tables    the tables show what the master wrote (unsigned, signed, hex,
             32-bit, float), and a changed cell flashes
   edit      a register and a coil changed in the page are read back by the master
-  log       a request appears in the log within a second; filter; counters
+  log       a request appears in the log within a second; text, unit and
+            result filters; CSV export; pause, resume and clear; counters
   refused   a refused edit shows its message and writes nothing
   guard     a page of another origin (127.0.0.2) can neither change a value
             nor frame the page; a foreign Host gets 403 for everything; every
@@ -194,6 +195,34 @@ def case_log(s, _):
     check(s.text("per-unit") == "1: 1, 2: 1" and s.text("connections") == "1", "per unit and connections")
     s.browser.find_element(By.ID, "filter").send_keys("refused")
     s.until(lambda: [row.is_displayed() for row in rows()] == [True, False], "the filter hides the ok row")
+    s.browser.find_element(By.ID, "filter").clear()
+    s.browser.find_element(By.ID, "filter").send_keys(Keys.BACKSPACE)
+    # The unit and result filters, alone and together.
+    for unit, result, shown in [("1", "", [False, True]), ("", "ok", [False, True]), ("2", "refused", [True, False]),
+                                ("1", "refused", [False, False]), ("", "", [True, True])]:
+        Select(s.browser.find_element(By.ID, "log-unit")).select_by_value(unit)
+        Select(s.browser.find_element(By.ID, "log-result")).select_by_value(result)
+        s.until(lambda: [row.is_displayed() for row in rows()] == shown, f"unit {unit!r} result {result!r}: {shown}")
+    # The export: the rows the filters let through, oldest first.
+    Select(s.browser.find_element(By.ID, "log-result")).select_by_value("refused")
+    csv_lines = s.browser.execute_script("return logCsv();").split("\r\n")
+    check(csv_lines[0] == "time,master,unit,function,range,result,exception" and len(csv_lines) == 3 and
+          csv_lines[1].endswith(",127.0.0.1,2,read holding registers,65535-65536,refused,2") and
+          csv_lines[1][:4].isdigit() and csv_lines[2] == "", f"CSV of the refused rows: {csv_lines}")
+    Select(s.browser.find_element(By.ID, "log-result")).select_by_value("")
+    csv_lines = s.browser.execute_script("return logCsv();").split("\r\n")
+    check([line.split(",")[5] for line in csv_lines[1:3]] == ["ok", "refused"], f"CSV oldest first: {csv_lines}")
+    # Paused, new requests are held and counted; resumed, they are shown.
+    s.browser.find_element(By.ID, "log-pause").click()
+    check(not s.client.read_coils(0, 1, slave=1).isError(), "read coils")
+    s.until(lambda: s.text("log-held") == "1 held", "one request held")
+    check(len(rows()) == 2, "no row added while paused")
+    s.browser.find_element(By.ID, "log-pause").click()
+    s.until(lambda: len(rows()) == 3 and "read coils" in rows()[0].text, "the held request shown on resume")
+    s.browser.find_element(By.ID, "log-clear").click()
+    s.until(lambda: len(rows()) == 0, "the log cleared")
+    check(not s.client.read_coils(0, 1, slave=1).isError(), "read coils")
+    s.until(lambda: len(rows()) == 1, "only the new request after clearing")
 
 
 def case_refused(s, _):

@@ -146,9 +146,19 @@ $("tables").addEventListener("click", (event) => {
 
 // ---- request log and counters --------------------------------------------
 
+let logPaused = false;
+let logHeld = [];      // records that arrived while the log was paused
+
 function matchesFilter(row) {
   const filter = $("filter").value.trim().toLowerCase();
-  return filter === "" || row.textContent.toLowerCase().includes(filter);
+  const unit = $("log-unit").value;
+  const result = $("log-result").value;
+  return (filter === "" || row.textContent.toLowerCase().includes(filter)) &&
+         (unit === "" || row.dataset.unit === unit) && (result === "" || row.dataset.result === result);
+}
+
+function refilter() {
+  for (const row of $("log").tBodies[0].rows) row.hidden = !matchesFilter(row);
 }
 
 function timeText(ms) {
@@ -158,6 +168,12 @@ function timeText(ms) {
 }
 
 function addLog(records) {
+  if (logPaused) {
+    logHeld.push(...records);
+    if (logHeld.length > maxLogRows) logHeld.splice(0, logHeld.length - maxLogRows);
+    $("log-held").textContent = `${logHeld.length} held`;
+    return;
+  }
   const body = $("log").tBodies[0];
   for (const r of records) {
     if (r.seq <= logNewest) continue;  // a new stream starts with what is still held
@@ -175,6 +191,8 @@ function addLog(records) {
     cell(row, r.range);
     cell(row, r.result, "result-" + r.result.replace(" ", ""));
     cell(row, r.exception === null ? "" : String(r.exception));
+    row.dataset.unit = String(r.unit);
+    row.dataset.result = r.result;
     row.dataset.time = r.timeMs;        // when the request finished
     row.dataset.shownAt = Date.now();   // when the page showed it
     row.hidden = !matchesFilter(row);
@@ -182,8 +200,46 @@ function addLog(records) {
   while (body.rows.length > maxLogRows) body.deleteRow(-1);
 }
 
-$("filter").addEventListener("input", () => {
-  for (const row of $("log").tBodies[0].rows) row.hidden = !matchesFilter(row);
+$("filter").addEventListener("input", refilter);
+$("log-unit").addEventListener("change", refilter);
+$("log-result").addEventListener("change", refilter);
+
+$("log-pause").addEventListener("click", () => {
+  logPaused = !logPaused;
+  $("log-pause").textContent = logPaused ? "Resume" : "Pause";
+  if (!logPaused) {
+    const held = logHeld;
+    logHeld = [];
+    $("log-held").textContent = "";
+    addLog(held);
+  }
+});
+
+$("log-clear").addEventListener("click", () => {
+  $("log").tBodies[0].replaceChildren();
+  logHeld = [];
+  $("log-held").textContent = "";
+});
+
+// The requests the filters let through, oldest first, as CSV.
+function logCsv() {
+  const field = (text) => (/[",\n]/.test(text) ? `"${text.replace(/"/g, '""')}"` : text);
+  const lines = ["time,master,unit,function,range,result,exception"];
+  const rows = [...$("log").tBodies[0].rows].filter((row) => row.dataset.time && !row.hidden).reverse();
+  for (const row of rows) {
+    const cells = [...row.cells].map((td) => td.textContent);
+    cells[0] = new Date(Number(row.dataset.time)).toISOString();
+    lines.push(cells.map(field).join(","));
+  }
+  return lines.join("\r\n") + "\r\n";
+}
+
+$("log-export").addEventListener("click", () => {
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(new Blob([logCsv()], { type: "text/csv" }));
+  link.download = "mbslave-sim-requests.csv";
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
 });
 
 function showCounters(c) {
@@ -244,7 +300,10 @@ async function start() {
   maxCount = info.maxCount;
   $("title").textContent = info.title;
   document.title = `mbslave-sim: ${info.title}`;
-  for (const unit of info.units) $("unit").add(new Option(`${unit}`, unit));
+  for (const unit of info.units) {
+    $("unit").add(new Option(`${unit}`, unit));
+    $("log-unit").add(new Option(`${unit}`, unit));
+  }
   connect();
 }
 
