@@ -4,7 +4,8 @@ chromium-driver) while pymodbus is the Modbus master.
 
 Usage: sim_web.py MBSLAVE_SIM CASE [--screenshot PNG]
   tables    the tables show what the master wrote (unsigned, signed, hex,
-            32-bit, float), and a changed cell flashes
+            32-bit, float), and a changed cell flashes; the input registers
+            and the log are in view without scrolling
   edit      a register and a coil changed in the page are read back by the master
   log       a request appears in the log within a second; text, unit and
             result filters; CSV export; pause, resume and clear; counters
@@ -113,6 +114,13 @@ class Setup:
 
 
 def case_tables(s, screenshot):
+    # With the default 50 rows, the input registers and the request log are
+    # in view without scrolling.
+    tops = s.browser.execute_script(
+        "const top = (selector) => document.querySelector(selector).getBoundingClientRect().top;"
+        "return [top('#input caption'), top('#input tbody tr:nth-child(10)'), top('#log thead'), window.innerHeight];")
+    check(max(tops[:3]) < tops[3], f"input registers, their tenth row and the log start at {tops[:3]} px, "
+                                   f"below the window's {tops[3]} px")
     check(not s.client.write_registers(100, [1, 65535, 0x4049, 0x0FDB, 0x8000], slave=2).isError(), "write")
     check(not s.client.write_coils(100, [True, False, True], slave=2).isError(), "write coils")
     s.show(2, 100)
