@@ -6,7 +6,8 @@ Usage: sim_web.py MBSLAVE_SIM CASE [--screenshot PNG]
   tables    the tables show what the master wrote (unsigned, signed, hex,
             32-bit, float), and a changed cell flashes; the input registers
             and the log are in view without scrolling
-  edit      a register and a coil changed in the page are read back by the master
+  edit      a register and a coil changed in the page, by mouse and by
+            keyboard alone, are read back by the master
   log       a request appears in the log within a second; text, unit and
             result filters; CSV export; pause, resume and clear; counters
   refused   a refused edit shows its message and writes nothing
@@ -182,6 +183,31 @@ def case_edit(s, _):
     s.value_cell("coils", 3).click()
     s.until(lambda: s.row("coils", 3)[1] == "0", "coil 3 off again")
     check(coil() is False, "the master reads the coil toggled back")
+
+    # The keyboard alone: arrows move between values, Enter toggles a bit or
+    # opens a register, Enter sets it, Escape leaves it as it was.
+    keys = lambda *typed: s.browser.switch_to.active_element.send_keys(*typed)
+    focused = lambda: s.browser.execute_script(
+        "const td = document.activeElement; return td.dataset.table + ' ' + td.dataset.address;")
+    s.browser.execute_script("arguments[0].focus();", s.value_cell("coils", 3))
+    keys(Keys.ARROW_DOWN)
+    check(focused() == "coils 4", f"ArrowDown moves to coil 4, not {focused()}")
+    keys(Keys.ENTER)
+    s.until(lambda: s.row("coils", 4)[1] == "0", "coil 4 toggled off by Enter")
+    check(s.client.read_coils(4, 1, slave=1).bits[0] is False, "the master reads coil 4 off")
+    keys(Keys.ARROW_RIGHT, Keys.ARROW_RIGHT, Keys.ARROW_UP)
+    check(focused() == "holding 3", f"right, right, up reach holding 3, not {focused()}")
+    keys(Keys.ENTER)
+    keys(Keys.CONTROL, "a")
+    keys("77", Keys.ENTER)
+    s.until(lambda: s.row("holding", 3)[1] == "77", "holding 3 = 77 from the keyboard")
+    check(s.read_holding(3) == 77 and focused() == "holding 3", "the master reads 77; the cell keeps the focus")
+    keys(Keys.ENTER)
+    keys(Keys.CONTROL, "a")
+    keys("99", Keys.ESCAPE)
+    time.sleep(0.5)
+    check(s.read_holding(3) == 77 and s.row("holding", 3)[1] == "77" and focused() == "holding 3",
+          "Escape leaves holding 3 as it was")
 
 
 def case_log(s, _):

@@ -53,6 +53,7 @@ function buildRows(view) {
       const value = cell(row, "", "edit");
       value.dataset.table = name;
       value.dataset.address = address;
+      value.tabIndex = i === 0 ? 0 : -1;  // one tab stop per table; the arrows move within
       if (registers) for (let c = 0; c < 4; ++c) cell(row, "");
     }
   }
@@ -128,20 +129,52 @@ function editRegister(td) {
     if (commit) send(td.dataset.table, td.dataset.address, text);
   };
   input.addEventListener("keydown", (event) => {
-    if (event.key === "Enter") finish(true);
-    if (event.key === "Escape") finish(false);
+    if (event.key !== "Enter" && event.key !== "Escape") return;
+    event.stopPropagation();
+    finish(event.key === "Enter");
+    td.focus();  // the keyboard goes on from the cell
   });
   input.addEventListener("blur", () => finish(false));
 }
 
-$("tables").addEventListener("click", (event) => {
-  const td = event.target.closest("td.edit");
-  if (!td || td.querySelector("input")) return;
+// A click, Enter or Space on a value: a bit toggles, a register takes a new value.
+function activate(td) {
+  if (td.querySelector("input")) return;
   if (td.dataset.table === "coils" || td.dataset.table === "discrete") {
     send(td.dataset.table, td.dataset.address, td.textContent === "1" ? "0" : "1");
   } else {
     editRegister(td);
   }
+}
+
+$("tables").addEventListener("click", (event) => {
+  const td = event.target.closest("td.edit");
+  if (td) activate(td);
+});
+
+const valueCell = (table, address) => document.querySelector(`td.edit[data-table="${table}"][data-address="${address}"]`);
+
+// Up and down within a table, left and right to the same address of the next table.
+$("tables").addEventListener("keydown", (event) => {
+  const td = event.target;
+  if (!td.classList || !td.classList.contains("edit")) return;
+  const address = Number(td.dataset.address);
+  let next = null;
+  if (event.key === "ArrowDown" || event.key === "ArrowUp") {
+    next = valueCell(td.dataset.table, address + (event.key === "ArrowDown" ? 1 : -1));
+  } else if (event.key === "ArrowRight" || event.key === "ArrowLeft") {
+    const table = tables[tables.indexOf(td.dataset.table) + (event.key === "ArrowRight" ? 1 : -1)];
+    if (table) next = valueCell(table, address);
+  } else if (event.key === "Enter" || event.key === " ") {
+    event.preventDefault();
+    activate(td);
+    return;
+  }
+  if (!next) return;
+  event.preventDefault();
+  td.tabIndex = -1;
+  next.tabIndex = 0;
+  next.focus();
 });
 
 // ---- request log and counters --------------------------------------------
