@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "map_export.hpp"
 #include "map_file.hpp"
 
 namespace sim {
@@ -207,6 +208,50 @@ TEST(SimMapFile, DeepAndHugeDocumentsGetShortMessages) {
     // 32 levels are read (here the content is then refused for what it is).
     const auto loaded = load("{\"units\": {\"1\": {\"holding\": {\"0\": " + repeat("[", 28) + "1" + repeat("]", 28) + "}}}}");
     EXPECT_NE(loaded.error.find("/units/1/holding/0/0: array of 1 values"), std::string::npos) << loaded.error;
+}
+
+// The page's "Save as map file": read back, every value is as it was.
+TEST(SimMapFile, SavedUnitsReadBackTheSame) {
+    auto original = load(R"({
+      "demo": true,
+      "units": {
+        "1": { "holding": { "0": [0, 7, 0, 0], "100": [-1, 65535], "65535": 3 },
+               "coils": { "8": [false, true, true] }, "discrete": { "65535": 1 },
+               "files": { "2": { "9999": 5 }, "3": { "0": 0 } },
+               "deviceId": { "1": "", "128": "x" }, "slaveId": "pump", "exceptionStatus": 9, "runIndicator": false },
+        "2": { "input": { "0x10": [1, 2] } }
+      }
+    })");
+    ASSERT_TRUE(original.ok) << original.error;
+    nlohmann::ordered_json saved{{"demo", false}, {"units", nlohmann::ordered_json::object()}};
+    for (int unit : {1, 2}) saved["units"][std::to_string(unit)] = unitBlock(*original.model->unit(unit));
+    const auto copy = load(saved.dump());
+    ASSERT_TRUE(copy.ok) << copy.error << "\n" << saved.dump();
+    for (int address : {1, 2}) {
+        SCOPED_TRACE(address);
+        const UnitModel& a = *original.model->unit(address);
+        const UnitModel& b = *copy.model->unit(address);
+        for (int at = 0; at < SparseTable<std::uint16_t>::kSize; ++at) {
+            const auto wire = static_cast<std::uint16_t>(at);
+            ASSERT_EQ(a.holding.get(wire), b.holding.get(wire)) << "holding " << at;
+            ASSERT_EQ(a.input.get(wire), b.input.get(wire)) << "input " << at;
+            ASSERT_EQ(a.coils.get(wire), b.coils.get(wire)) << "coil " << at;
+            ASSERT_EQ(a.discretes.get(wire), b.discretes.get(wire)) << "discrete " << at;
+        }
+        ASSERT_EQ(a.files.size(), b.files.size());
+        for (const auto& [number, records] : a.files) {
+            for (int record = 0; record < kFileRecords; ++record) {
+                const auto at = static_cast<std::uint16_t>(record);
+                ASSERT_EQ(records.get(at), b.files.at(number).get(at)) << "file " << number << " record " << record;
+            }
+        }
+        EXPECT_EQ(a.deviceId, b.deviceId);
+        EXPECT_EQ(a.slaveId, b.slaveId);
+        EXPECT_EQ(a.exceptionStatus, b.exceptionStatus);
+        EXPECT_EQ(a.runIndicator, b.runIndicator);
+    }
+    EXPECT_EQ(copy.model->unit(1)->holding.get(1), 7);
+    EXPECT_EQ(copy.model->unit(1)->files.count(3), 1u);  // a file of zeros stays a file
 }
 
 TEST(SimMapFile, LongTextsAreRefusedAtTheLimitOfTheReply) {

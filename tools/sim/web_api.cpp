@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "map_export.hpp"
 #include "number_text.hpp"
 #include "unit_set.hpp"
 
@@ -202,6 +203,18 @@ WebReply WebApi::editFromBody(std::string_view unit, std::string_view table, std
         return failure(400, "the body must be {\"value\": V}, V a number, a text or true/false");
     }
     return edit(unit, table, address, value->is_string() ? value->get<std::string>() : value->dump());
+}
+
+WebReply WebApi::mapFile() const {
+    Json units = Json::object();
+    const UnitSet& served = context_.model->served();
+    for (int unit = 0; unit < 256; ++unit) {
+        if (!served.test(static_cast<std::size_t>(unit))) continue;
+        // One unit at a time, so that the Modbus side waits at most for one.
+        const std::lock_guard<std::mutex> guard(context_.lock);
+        units[std::to_string(unit)] = unitBlock(*context_.model->unit(unit));
+    }
+    return {200, Json{{"demo", false}, {"units", std::move(units)}}.dump(2, ' ', false, Json::error_handler_t::replace) + "\n"};
 }
 
 std::string WebApi::update(WebView& view) const {

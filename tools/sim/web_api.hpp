@@ -56,6 +56,8 @@ public:
     // as above, a whole number or true/false; 400 for any other body.
     WebReply editFromBody(std::string_view unit, std::string_view table, std::string_view address,
                           std::string_view body);
+    // Every served unit's values now as a map file that --map reads back.
+    WebReply mapFile() const;
     // Server-sent events with what changed since the last call; empty if
     // nothing did.
     std::string update(WebView& view) const;

@@ -134,6 +134,10 @@ public:
         server_.Get("/api/info", [this](const httplib::Request&, httplib::Response& response) {
             answer(response, api_.info());
         });
+        server_.Get("/api/map", [this](const httplib::Request&, httplib::Response& response) {
+            answer(response, api_.mapFile());
+            response.set_header("Content-Disposition", "attachment; filename=\"mbslave-sim-map.json\"");
+        });
         server_.Get(R"(/api/units/([^/]+)/values)", [this](const httplib::Request& request,
                                                            httplib::Response& response) {
             WebView view;

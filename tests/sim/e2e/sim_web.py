@@ -7,7 +7,8 @@ Usage: sim_web.py MBSLAVE_SIM CASE [--screenshot PNG]
             32-bit, float), and a changed cell flashes; the input registers
             and the log are in view without scrolling
   edit      a register and a coil changed in the page, by mouse and by
-            keyboard alone, are read back by the master
+            keyboard alone, are read back by the master, and by a second
+            simulator started with the page's "Save as map file"
   log       a request appears in the log within a second; text, unit and
             result filters; CSV export; pause, resume and clear; counters
   refused   a refused edit shows its message and writes nothing
@@ -209,6 +210,31 @@ def case_edit(s, _):
     check(s.read_holding(3) == 77 and s.row("holding", 3)[1] == "77" and focused() == "holding 3",
           "Escape leaves holding 3 as it was")
 
+    # "Save as map file": a second simulator started with it serves the edits.
+    saved = s.browser.execute_script(
+        "const link = document.getElementById('save-map');"
+        "const reply = await fetch(link.href); return [link.download, reply.headers.get('Content-Disposition'), await reply.text()];")
+    check(saved[0] == "mbslave-sim-map.json" and "attachment" in saved[1], f"the link saves a file: {saved[:2]}")
+    with tempfile.TemporaryDirectory() as directory:
+        path = directory + "/saved.json"
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(saved[2])
+        port = free_port()
+        again = Sim(s.sim.arguments[0], ["tcp", "--port", str(port), "--units", "1,2", "--map", path])
+        try:
+            again.wait_for(r"server on 127\.0\.0\.1:%d, units 1-2, map " % port)
+            client = ModbusTcpClient("127.0.0.1", port=port, timeout=2)
+            check(client.connect(), "connect to the simulator of the saved map")
+            holding = client.read_holding_registers(0, 10, slave=1).registers
+            coils = client.read_coils(0, 8, slave=1).bits[:8]
+            unit2 = client.read_holding_registers(0, 10, slave=2).registers
+            client.close()
+            check(holding == [10, 20, 30, 77, 50, 1234, 65534, 80, 90, 100], f"saved holding 0..9: {holding}")
+            check(coils == [True, False, True, False, False, False, True, False], f"saved coils 0..7: {coils}")
+            check(unit2 == [10, 20, 30, 40, 50, 60, 70, 80, 90, 100], f"unit 2 saved as it was: {unit2}")
+        finally:
+            again.kill()
+
 
 def case_log(s, _):
     check(not s.client.read_input_registers(0, 4, slave=1).isError(), "read input registers")
@@ -351,6 +377,8 @@ def case_guard(s, _):
         ("GET", "/", rebind, {}, None, 403),
         ("GET", "/api/info", rebind, {}, None, 403),
         ("GET", "/api/units/1/events?start=0&count=5", rebind, {}, None, 403),
+        ("GET", "/api/map", None, {}, None, 200),
+        ("GET", "/api/map", rebind, {}, None, 403),
         ("POST", "/api/units/1/holding/3", rebind, json_edit, '{"value": 1}', 403),
         ("POST", "/api/units/1/holding/3", None, dict(json_edit, Origin="http://127.0.0.2:8000"), '{"value": 2}', 403),
         ("POST", "/api/units/1/holding/3", None, dict(json_edit, Origin="null"), '{"value": 3}', 403),
