@@ -161,7 +161,7 @@ std::string WebApi::valuesJson(const WebView& view) const {
 WebReply WebApi::values(const WebView& view) const { return {200, valuesJson(view)}; }
 
 WebReply WebApi::edit(std::string_view unit, std::string_view table, std::string_view address,
-                      std::string_view value) {
+                      std::string_view value, std::optional<std::string_view> next) {
     WebReply reply;
     const auto served = servedUnit(unit, context_.model->served(), reply);
     if (!served) return reply;
@@ -176,13 +176,26 @@ WebReply WebApi::edit(std::string_view unit, std::string_view table, std::string
     if (!wire) return reply;
     const auto newBits = newValue(*info, value, reply);
     if (!newBits) return reply;
+    std::optional<std::uint16_t> nextBits;
+    if (next) {
+        if (info->table != Table::Holding && info->table != Table::Input) {
+            return failure(400, "only registers are set in pairs");
+        }
+        if (*wire + 1 >= SparseTable<std::uint16_t>::kSize) {
+            return failure(400, std::string(info->description) + " " + std::to_string(*wire) +
+                                    " is the last: a pair needs the next register too");
+        }
+        nextBits = newValue(*info, *next, reply);
+        if (!nextBits) return reply;
+    }
 
     const auto at = static_cast<std::uint16_t>(*wire);
     UnitModel& model = *context_.model->unit(*served);
+    // Both halves of a pair under one lock: a master reads both or neither.
     const std::lock_guard<std::mutex> guard(context_.lock);
     const bool liveValue = model.live && ((info->table == Table::Input && *wire < kLiveInputRegisters) ||
                                           (info->table == Table::Discrete && *wire == 0));
-    if (liveValue) {
+    if (liveValue) {  // a pair from input register 4 on has no live half
         return failure(409, std::string(info->description) + " " + std::to_string(*wire) +
                                 " is a live value of the demo device and cannot be set");
     }
@@ -192,17 +205,30 @@ WebReply WebApi::edit(std::string_view unit, std::string_view table, std::string
         case Table::Holding: model.holding.set(at, *newBits); break;
         case Table::Input: model.input.set(at, *newBits); break;
     }
-    return {200, dump(Json{{"unit", *served}, {"table", info->name}, {"address", *wire}, {"value", *newBits}})};
+    Json done{{"unit", *served}, {"table", info->name}, {"address", *wire}, {"value", *newBits}};
+    if (nextBits) {
+        (info->table == Table::Holding ? model.holding : model.input).set(static_cast<std::uint16_t>(at + 1), *nextBits);
+        done["next"] = *nextBits;
+    }
+    return {200, dump(done)};
 }
 
 WebReply WebApi::editFromBody(std::string_view unit, std::string_view table, std::string_view address,
                               std::string_view body) {
     const Json request = Json::parse(body.begin(), body.end(), nullptr, false);
-    const auto value = request.is_object() && request.size() == 1 ? request.find("value") : request.end();
-    if (value == request.end() || !(value->is_string() || value->is_number_integer() || value->is_boolean())) {
-        return failure(400, "the body must be {\"value\": V}, V a number, a text or true/false");
+    const auto valid = [](const Json& value) {
+        return value.is_string() || value.is_number_integer() || value.is_boolean();
+    };
+    const auto text = [](const Json& value) { return value.is_string() ? value.get<std::string>() : value.dump(); };
+    const bool pair = request.is_object() && request.size() == 2 && request.contains("next");
+    const auto value = request.is_object() && request.size() == (pair ? 2u : 1u) ? request.find("value") : request.end();
+    if (value == request.end() || !valid(*value) || (pair && !valid(request.at("next")))) {
+        return failure(400, "the body must be {\"value\": V} or {\"value\": V, \"next\": W}, each a number, a "
+                            "text or true/false");
     }
-    return edit(unit, table, address, value->is_string() ? value->get<std::string>() : value->dump());
+    const std::string nextText = pair ? text(request.at("next")) : std::string();
+    return edit(unit, table, address, text(*value),
+                pair ? std::optional<std::string_view>(nextText) : std::nullopt);
 }
 
 WebReply WebApi::mapFile() const {

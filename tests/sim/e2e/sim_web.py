@@ -12,6 +12,8 @@ Usage: sim_web.py MBSLAVE_SIM CASE [--screenshot PNG]
   log       a request appears in the log within a second; text, unit and
             result filters; CSV export; pause, resume and clear; counters
   refused   a refused edit shows its message and writes nothing
+  formats   a register edited as signed, hex, 32-bit integer and float, with
+            the high or the low word first; bad pairs refused
   guard     a page of another origin (127.0.0.2) can neither change a value
             nor frame the page; a foreign Host gets 403 for everything; every
             reply carries the security headers
@@ -394,6 +396,10 @@ def case_guard(s, _):
         ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": "0x-5"}', 400),
         ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": "-0x10"}', 400),
         ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": " 9"}', 400),
+        ("POST", "/api/units/1/coils/3", None, json_edit, '{"value": 1, "next": 0}', 400),
+        ("POST", "/api/units/1/holding/65535", None, json_edit, '{"value": 1, "next": 2}', 400),
+        ("POST", "/api/units/1/input/2", None, json_edit, '{"value": 1, "next": 2}', 409),
+        ("POST", "/api/units/1/holding/3", None, json_edit, '{"value": 1, "next": 70000}', 400),
     ]
     for method, path, host, headers, body, status in rows:
         got, reply_headers, text = request(s, method, path, host, headers, body)
@@ -423,7 +429,48 @@ def case_guard(s, _):
         server.shutdown()
 
 
-CASES = {"tables": case_tables, "edit": case_edit, "log": case_log, "refused": case_refused, "guard": case_guard}
+def case_formats(s, _):
+    s.show(1, 20)
+    cell = lambda address, form: s.browser.find_element(
+        By.CSS_SELECTOR, f'td[data-table="holding"][data-address="{address}"][data-format="{form}"]')
+    holding = lambda address, count=2: s.client.read_holding_registers(address, count, slave=1).registers
+
+    def edit(address, form, value):
+        cell(address, form).click()
+        field = cell(address, form).find_element(By.TAG_NAME, "input")
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys(value, Keys.ENTER)
+
+    # (address, form, typed, the two registers the master then reads, message)
+    for address, form, typed, words, text in [
+        (20, "u32", "0x12345678", [0x1234, 0x5678], "holding 20-21 set to 4660, 22136"),
+        (22, "float", "3.5", [0x4060, 0], "holding 22-23 set to 16480, 0"),
+        (30, "u32", "-2", [0xFFFF, 0xFFFE], "set to 65535, 65534"),
+        (24, "signed", "-5", [65531, 0], "holding 24 set to 65531"),
+        (26, "hex", "0xBEEF", [48879, 0], "holding 26 set to 48879"),
+    ]:
+        edit(address, form, typed)
+        s.until(lambda: text in s.text("message"), f"{form} {typed}: {text}")
+        check(holding(address) == words, f"{form} {typed} at {address}: the master reads {holding(address)}")
+    s.until(lambda: s.row("holding", 22)[5] == "3.5", "the float shown")
+    # Low word first: shown and set swapped.
+    Select(s.browser.find_element(By.ID, "order")).select_by_value("low")
+    s.until(lambda: s.row("holding", 20)[4] == str(0x56781234), "the pair shown low word first")
+    edit(28, "float", "1.5")
+    s.until(lambda: "holding 28-29 set to 0, 16320" in s.text("message"), "the swapped float's message")
+    check(holding(28) == [0, 0x3FC0], f"1.5 low word first: {holding(28)}")
+    s.until(lambda: s.row("holding", 28)[5] == "1.5", "the swapped float shown")
+    for form, typed, text in [("u32", "4294967296", "refused: 4294967296 is out of range"),
+                              ("u32", "0x-1", "refused: '0x-1' is not a whole number"),
+                              ("float", "1e39", "refused: 1e39 is beyond a float"),
+                              ("float", "1,5", "refused: '1,5' is not a number")]:
+        edit(32, form, typed)
+        s.until(lambda: text in s.text("message"), f"{form} {typed}: {text}")
+        check(holding(32) == [0, 0], f"{form} {typed} wrote nothing")
+
+
+CASES = {"tables": case_tables, "edit": case_edit, "log": case_log, "refused": case_refused, "guard": case_guard,
+         "formats": case_formats}
 
 
 def main():

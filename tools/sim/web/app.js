@@ -54,7 +54,15 @@ function buildRows(view) {
       value.dataset.table = name;
       value.dataset.address = address;
       value.tabIndex = i === 0 ? 0 : -1;  // one tab stop per table; the arrows move within
-      if (registers) for (let c = 0; c < 4; ++c) cell(row, "");
+      if (!registers) continue;
+      // A register is edited in any of its forms; the pair forms set it and the next one.
+      value.dataset.format = "unsigned";
+      for (const format of ["signed", "hex", "u32", "float"]) {
+        const td = cell(row, "", "edit");
+        td.dataset.format = format;
+        td.dataset.table = name;
+        td.dataset.address = address;
+      }
     }
   }
 }
@@ -82,8 +90,10 @@ function render(values) {
       if (name === "coils" || name === "discrete") {
         setText(cells[1], v ? "1" : "0", sameView);
         cells[1].classList.toggle("on", v !== 0);
-      } else if (!cells[1].querySelector("input")) {
-        const [u32, float] = pairTexts(v, list[i + 1]);
+      } else if (!rows[i].querySelector("input")) {
+        const next = list[i + 1];
+        const [u32, float] = $("order").value === "low" ? (next === undefined ? ["", ""] : pairTexts(next, v))
+                                                         : pairTexts(v, next);
         setText(cells[1], String(v), sameView);
         setText(cells[2], String(signed16(v)), sameView);
         setText(cells[3], hex16(v), sameView);
@@ -97,26 +107,70 @@ function render(values) {
 
 // ---- edits ---------------------------------------------------------------
 
-async function send(table, address, value) {
+// One value, or with next a register and the one after it.
+async function send(table, address, value, next) {
   const unit = $("unit").value;
   try {
     // A JSON body with the simulator's header: the server takes edits only so.
     const reply = await fetch(`/api/units/${unit}/${table}/${address}`, {
       method: "POST",
       headers: { "Content-Type": "application/json", "X-Mbslave-Sim": "edit" },
-      body: JSON.stringify({ value }),
+      body: JSON.stringify(next === undefined ? { value } : { value, next }),
     });
     const body = await reply.json();
-    if (reply.ok) message(`unit ${unit}: ${table} ${address} set to ${body.value}`, false);
-    else message(`refused (${reply.status}): ${body.error}`, true);
+    if (!reply.ok) message(`refused (${reply.status}): ${body.error}`, true);
+    else if (next === undefined) message(`unit ${unit}: ${table} ${address} set to ${body.value}`, false);
+    else message(`unit ${unit}: ${table} ${address}-${Number(address) + 1} set to ${body.value}, ${body.next}`, false);
   } catch (error) {
     message(`no answer from mbslave-sim: ${error}`, true);
   }
 }
 
+// The two words (high, low) of a 32-bit integer or float text, or a reason why not.
+function pairWords(format, text) {
+  let bits;
+  if (format === "u32") {
+    if (!/^(-?[0-9]+|0[xX][0-9a-fA-F]+)$/.test(text)) return `'${text}' is not a whole number`;
+    const n = Number(text);
+    if (n < -0x80000000 || n > 0xFFFFFFFF) return `${text} is out of range: 0..4294967295 or -2147483648..-1`;
+    bits = n < 0 ? n + 0x100000000 : n;
+  } else {
+    if (!/^([-+]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?|NaN|[-+]?Infinity)$/.test(text)) {
+      return `'${text}' is not a number`;
+    }
+    const view = new DataView(new ArrayBuffer(4));
+    view.setFloat32(0, Number(text));
+    if (Number.isFinite(Number(text)) && !Number.isFinite(view.getFloat32(0))) return `${text} is beyond a float`;
+    bits = view.getUint32(0);
+  }
+  return [Math.floor(bits / 0x10000), bits % 0x10000];
+}
+
+// Sends what was typed into a register's cell in that cell's form.
+function commitRegister(td, text) {
+  const format = td.dataset.format;
+  if (format !== "u32" && format !== "float") {
+    send(td.dataset.table, td.dataset.address, text);
+    return;
+  }
+  const words = pairWords(format, text);
+  if (typeof words === "string") {
+    message(`refused: ${words}`, true);
+    return;
+  }
+  const [high, low] = words;
+  if ($("order").value === "low") send(td.dataset.table, td.dataset.address, low, high);
+  else send(td.dataset.table, td.dataset.address, high, low);
+}
+
 function editRegister(td) {
+  const shownText = td.textContent;
+  if (shownText === "") {
+    message("the last register has no next one to pair with", true);
+    return;
+  }
   const input = document.createElement("input");
-  input.value = td.textContent;
+  input.value = shownText;
   td.replaceChildren(input);
   input.focus();
   input.select();
@@ -125,8 +179,8 @@ function editRegister(td) {
     if (done) return;
     done = true;
     const text = input.value.trim();
-    td.textContent = shown ? String(shown[td.dataset.table][td.dataset.address - shown.start]) : "";
-    if (commit) send(td.dataset.table, td.dataset.address, text);
+    td.textContent = shownText;  // the next update shows the new value
+    if (commit) commitRegister(td, text);
   };
   input.addEventListener("keydown", (event) => {
     if (event.key !== "Enter" && event.key !== "Escape") return;
@@ -318,6 +372,11 @@ function page(direction) {
   connect();
 }
 
+$("order").addEventListener("change", () => {
+  const values = shown;
+  shown = null;  // rebuilt without flashing
+  if (values) render(values);
+});
 $("unit").addEventListener("change", connect);
 $("count").addEventListener("change", connect);
 $("start").addEventListener("change", connect);
