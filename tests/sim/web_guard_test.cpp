@@ -38,12 +38,28 @@ TEST(SimWebGuard, HostAndOriginNameThisServer) {
         SCOPED_TRACE(std::string(c.webHost) + " " + c.host);
         const WebGuard guard(c.webHost, c.port);
         EXPECT_EQ(guard.hostAllowed(c.host), c.allowed);
-        EXPECT_EQ(guard.originAllowed(std::string("http://") + c.host), c.allowed);
+        EXPECT_EQ(guard.originAllowed(std::string("http://") + c.host, c.host), c.allowed);
     }
-    const WebGuard guard("127.0.0.1", 8080);
-    EXPECT_FALSE(guard.originAllowed("null"));
-    EXPECT_FALSE(guard.originAllowed("https://127.0.0.1:8080"));
-    EXPECT_FALSE(guard.originAllowed("http://127.0.0.2:8080"));
+    // The Origin is the request's own Host, not just any host of this server.
+    struct OriginCase {
+        const char* webHost;
+        const char* origin;
+        const char* host;
+    };
+    const OriginCase refused[] = {
+        {"127.0.0.1", "null", "127.0.0.1:8080"},
+        {"127.0.0.1", "https://127.0.0.1:8080", "127.0.0.1:8080"},
+        {"127.0.0.1", "http://127.0.0.2:8080", "127.0.0.1:8080"},
+        {"127.0.0.1", "http://127.0.0.1:8080/", "127.0.0.1:8080"},
+        {"127.0.0.1", "http://localhost:8080", "127.0.0.1:8080"},
+        {"0.0.0.0", "http://10.0.0.9:8080", "192.168.7.20:8080"},
+        {"127.0.0.1", "http://rebind.evil.example:8080", "rebind.evil.example:8080"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(std::string(c.origin) + " to " + c.host);
+        EXPECT_FALSE(WebGuard(c.webHost, 8080).originAllowed(c.origin, c.host));
+    }
+    EXPECT_TRUE(WebGuard("127.0.0.1", 8080).originAllowed("HTTP://LocalHost:8080", "localhost:8080"));
 }
 
 }  // namespace

@@ -74,10 +74,8 @@ bool WebGuard::hostAllowed(std::string_view host) const {
     return portMatches && !name.empty() && nameAllowed(name);
 }
 
-bool WebGuard::originAllowed(std::string_view origin) const {
-    constexpr std::string_view kScheme = "http://";
-    return origin.size() > kScheme.size() && lower(origin.substr(0, kScheme.size())) == kScheme &&
-           hostAllowed(origin.substr(kScheme.size()));
+bool WebGuard::originAllowed(std::string_view origin, std::string_view host) const {
+    return lower(origin) == "http://" + lower(host) && hostAllowed(host);
 }
 
 }  // namespace sim

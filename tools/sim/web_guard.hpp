@@ -21,8 +21,10 @@ public:
     // on a wildcard address (0.0.0.0, ::) any IP address with the port, which
     // no other site can rebind.
     bool hostAllowed(std::string_view host) const;
-    // An Origin header of the page itself: "http://" and an allowed host.
-    bool originAllowed(std::string_view origin) const;
+    // An Origin header of the page itself: "http://" and the request's own
+    // Host, which is allowed (on 0.0.0.0 a page of another machine with the
+    // same port is another origin).
+    bool originAllowed(std::string_view origin, std::string_view host) const;
 
 private:
     bool nameAllowed(std::string_view name) const;

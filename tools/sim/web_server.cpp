@@ -187,7 +187,8 @@ private:
         const bool json = type.rfind("application/json", 0) == 0 &&
                           (type.size() == 16 || type[16] == ';' || type[16] == ' ');
         return json && request.has_header(kEditHeader) &&
-               (!request.has_header("Origin") || guard_.originAllowed(request.get_header_value("Origin")));
+               (!request.has_header("Origin") ||
+                guard_.originAllowed(request.get_header_value("Origin"), request.get_header_value("Host")));
     }
 
     // Server-sent events: the view's values, the counters and new request
