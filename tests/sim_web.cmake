@@ -3,7 +3,7 @@
 # default: tools/run-browser-tests.sh turns it on and runs label "browser".
 option(MBSLAVE_BROWSER_TESTS "Test the simulator's web page in headless chromium" OFF)
 if(MBSLAVE_BUILD_TOOLS AND MBSLAVE_BROWSER_TESTS)
-  foreach(case tables edit log refused)
+  foreach(case tables edit log refused guard formats)
     add_test(NAME sim_web_${case}
       COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/sim/e2e/sim_web.py $<TARGET_FILE:mbslave-sim> ${case})
     set_tests_properties(sim_web_${case} PROPERTIES TIMEOUT 120 LABELS browser)

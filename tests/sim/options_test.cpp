@@ -90,6 +90,11 @@ TEST(SimOptions, EveryOptionReachesTheResultBeforeOrAfterTheSubcommand) {
     EXPECT_EQ(outcome.options->webPort, 8081);
     EXPECT_EQ(outcome.options->parity, 1);
     EXPECT_EQ(outcome.options->dataBits, 8);
+
+    outcome = parse({"tcp", "--web", "[::1]:8082"});
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->webHost, "::1");
+    EXPECT_EQ(outcome.options->webPort, 8082);
 }
 
 TEST(SimOptions, BadArgumentsAreUsageErrorsWithAHint) {
@@ -109,7 +114,13 @@ TEST(SimOptions, BadArgumentsAreUsageErrorsWithAHint) {
         {{"tcp", "--conn-timeout", "3600001"}, "--conn-timeout"},
         {{"udp", "--conn-timeout", "5"}, "--conn-timeout applies to tcp and rtutcp only"},
         {{"rtu"}, "--device"},
-        {{"rtu", "--device", "COM1", "--parity", "mark"}, "--parity"},
+        {{"rtu", "--device", "COM1", "--parity", "mark"}, "error: --parity: 'mark' is not none, odd or even\n"},
+        {{"ascii", "--device", "COM1", "--tolerance", "5"}, "error: not expected: --tolerance 5\n"},
+        {{"tcp", "one", "two"}, "error: not expected: one two\n"},
+        {{"tcp", "--host", ""}, "--host: empty"},
+        {{"tcp", "--web", "::1:8080"}, "(an IPv6 HOST in brackets: [::1]:8080)"},
+        {{"tcp", "--web", "[::1:8080"}, "--web"},
+        {{"tcp", "--web", "[]:8080"}, "--web"},
         {{"rtu", "--device", "COM1", "--databits", "7"}, "RTU framing needs 8 data bits"},
         {{"rtu", "--device", "COM1", "--databits", "9"}, "--databits"},
         {{"rtu", "--device", "COM1", "--stopbits", "3"}, "--stopbits"},

@@ -1,10 +1,14 @@
 #include "map_file.hpp"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <map>
+#include <new>
+#include <set>
 #include <stdexcept>
 
+#include "number_text.hpp"
 #include "unit_set.hpp"
 
 namespace sim {
@@ -19,26 +23,49 @@ public:
     MapError(const std::string& path, const std::string& message) : std::runtime_error(path + ": " + message) {}
 };
 
-std::string child(const std::string& path, const std::string& key) { return path + "/" + key; }
+constexpr const char* kNoMemory = "not enough memory for the map's values (hint: fewer units or files)";
 
-std::string describe(const json& value) { return value.dump(); }
+// Longest excerpt of a key or value that a message quotes.
+constexpr std::size_t kExcerpt = 40;
+
+std::string excerpt(const std::string& text) {
+    return text.size() <= kExcerpt ? text : text.substr(0, kExcerpt - 3) + "...";
+}
+
+std::string child(const std::string& path, const std::string& key) { return path + "/" + excerpt(key); }
+
+// A value for a message: its type and the start of its JSON text.
+std::string describe(const json& value) {
+    const std::string text = excerpt(value.dump(-1, ' ', false, json::error_handler_t::replace));
+    if (value.is_array()) return "array of " + std::to_string(value.size()) + " values " + text;
+    if (value.is_object()) return "object of " + std::to_string(value.size()) + " members " + text;
+    if (value.is_string()) return "text " + text;
+    return text;
+}
+
+// Each number key of one object once: "0" and "0x0" name the same address.
+class NumberKeys {
+public:
+    void add(const std::string& path, const std::string& key, long number) {
+        const auto [at, added] = seen_.emplace(number, key);
+        if (!added) {
+            throw MapError(child(path, key), "'" + excerpt(key) + "' names " + std::to_string(number) +
+                                                 " again (as '" + excerpt(at->second) + "')");
+        }
+    }
+
+private:
+    std::map<long, std::string> seen_;
+};
 
 // "12", "0x1F" -> number within [low, high].
 long parseNumberKey(const std::string& path, const std::string& key, long low, long high, const char* what) {
-    long value = -1;
-    std::size_t used = 0;
-    try {
-        const bool hex = key.size() > 2 && key[0] == '0' && (key[1] == 'x' || key[1] == 'X');
-        value = std::stol(hex ? key.substr(2) : key, &used, hex ? 16 : 10);
-        if (hex) used += 2;
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != key.size() || key[0] == '-' || key[0] == '+' || value < low || value > high) {
-        throw MapError(child(path, key), "'" + key + "' is not " + what + " (" + std::to_string(low) + ".." +
+    const auto value = parseWholeNumber(key);
+    if (!value || *value < low || *value > high) {
+        throw MapError(child(path, key), "'" + excerpt(key) + "' is not " + what + " (" + std::to_string(low) + ".." +
                                              std::to_string(high) + ")");
     }
-    return value;
+    return *value;
 }
 
 std::uint16_t registerValue(const std::string& path, const json& value) {
@@ -78,9 +105,11 @@ template <typename Table, typename Convert>
 void applyValues(const std::string& path, const json& block, long size, Table& table, Convert convert,
                  const char* keyWhat) {
     expectObject(path, block, "an object of address: value(s)");
+    NumberKeys keys;
     for (const auto& [key, values] : block.items()) {
         const std::string entryPath = child(path, key);
         const long start = parseNumberKey(path, key, 0, size - 1, keyWhat);
+        keys.add(path, key, start);
         if (!values.is_array()) {
             table.set(static_cast<std::uint16_t>(start), convert(entryPath, values));
             continue;
@@ -98,17 +127,26 @@ void applyValues(const std::string& path, const json& block, long size, Table& t
 
 void applyFiles(const std::string& path, const json& block, UnitModel& unit) {
     expectObject(path, block, "an object of file number: records");
+    NumberKeys keys;
     for (const auto& [key, records] : block.items()) {
         const long file = parseNumberKey(path, key, 1, 65535, "a file number");
-        applyValues(child(path, key), records, kFileRecords, unit.files[static_cast<int>(file)], registerValue,
+        keys.add(path, key, file);
+        // A file without records is not made: its table would cost memory
+        // for nothing (and a master's access to it is refused).
+        const std::string filePath = child(path, key);
+        expectObject(filePath, records, "an object of address: value(s)");
+        if (records.empty()) continue;
+        applyValues(filePath, records, kFileRecords, unit.files[static_cast<int>(file)], registerValue,
                     "a record number");
     }
 }
 
 void applyDeviceId(const std::string& path, const json& block, UnitModel& unit) {
     expectObject(path, block, "an object of object id: text");
+    NumberKeys keys;
     for (const auto& [key, value] : block.items()) {
         const long id = parseNumberKey(path, key, 0, 255, "a device identification object id");
+        keys.add(path, key, id);
         const std::string text = expectText(child(path, key), value, kMaxDeviceIdValue, true);
         if (text.empty()) {
             unit.deviceId.erase(static_cast<int>(id));
@@ -145,7 +183,7 @@ void applyUnitBlock(const std::string& path, const json& block, UnitModel& unit)
             if (!value.is_boolean()) throw MapError(keyPath, "expected true or false, found " + describe(value));
             unit.runIndicator = value.get<bool>();
         } else {
-            throw MapError(keyPath, "unknown key '" + key +
+            throw MapError(keyPath, "unknown key '" + excerpt(key) +
                                         "' (known: holding, input, coils, discrete, files, deviceId, slaveId, "
                                         "exceptionStatus, runIndicator)");
         }
@@ -158,7 +196,7 @@ UnitSet unitsOfKey(const std::string& key, const UnitSet& served) {
     std::string error;
     const auto units = parseUnitList(key, false, error);
     if (!units || key.find(',') != std::string::npos) {
-        throw MapError("/units/" + key, "'" + key + "' is not \"default\", a unit 0..255 or a range like 10-20");
+        throw MapError(child("/units", key), "'" + excerpt(key) + "' is not \"default\", a unit 0..255 or a range like 10-20");
     }
     return *units;
 }
@@ -184,21 +222,93 @@ std::string syntaxMessage(const std::string& what) {
     return colon == std::string::npos ? what : what.substr(colon + 2);
 }
 
+// Offset of the first '[' or '{' nested deeper than kMaxNesting, or npos.
+// Deeper documents are refused before they are parsed: every step that
+// walks a value (messages too) would recurse that deep.
+std::size_t tooDeep(std::string_view text) {
+    std::size_t depth = 0;
+    bool inText = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inText) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inText = false;
+            }
+        } else if (c == '"') {
+            inText = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNesting) return i;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// Follows the parser through the document to refuse a key repeated in one
+// object (JSON keeps only one of them) with its JSON path.
+class RepeatedKeys {
+public:
+    bool operator()(int, json::parse_event_t event, json& parsed) {
+        switch (event) {
+            case json::parse_event_t::object_start: levels_.emplace_back(false); break;
+            case json::parse_event_t::array_start: levels_.emplace_back(true); break;
+            case json::parse_event_t::key: {
+                Level& level = levels_.back();
+                level.key = parsed.get<std::string>();
+                if (!level.keys.insert(level.key).second) throw MapError(path(), "key given twice in one object");
+                break;
+            }
+            case json::parse_event_t::object_end:
+            case json::parse_event_t::array_end:
+                levels_.pop_back();
+                next();
+                break;
+            case json::parse_event_t::value: next(); break;
+        }
+        return true;
+    }
+
+private:
+    struct Level {
+        explicit Level(bool isArray) : array(isArray) {}
+        bool array;
+        std::size_t index = 0;
+        std::string key;
+        std::set<std::string> keys;
+    };
+
+    void next() {
+        if (!levels_.empty() && levels_.back().array) ++levels_.back().index;
+    }
+    std::string path() const {
+        std::string text;
+        for (const Level& level : levels_) text = child(text, level.array ? std::to_string(level.index) : level.key);
+        return text;
+    }
+
+    std::vector<Level> levels_;
+};
+
 }  // namespace
 
 std::optional<MapFile> parseMapText(std::string_view text, const std::string& name, std::string& error) {
-    json document;
-    try {
-        document = json::parse(text.begin(), text.end());
-    } catch (const json::parse_error& fault) {
-        // The byte position points just past the offending character.
-        const std::size_t offset = fault.byte > 0 ? fault.byte - 1 : 0;
-        error = name + ":" + lineAndColumn(text, offset) + ": " + syntaxMessage(fault.what());
+    const std::size_t deep = tooDeep(text);
+    if (deep != std::string_view::npos) {
+        error = name + ":" + lineAndColumn(text, deep) + ": nested deeper than " + std::to_string(kMaxNesting) +
+                " levels";
         return std::nullopt;
     }
     MapFile map;
     map.name = name;
     try {
+        RepeatedKeys repeated;
+        const json document = json::parse(text.begin(), text.end(),
+                                          [&repeated](int depth, json::parse_event_t event, json& parsed) {
+                                              return repeated(depth, event, parsed);
+                                          });
         expectObject("", document, "a JSON object at the top");
         for (const auto& [key, value] : document.items()) {
             if (key == "demo") {
@@ -207,29 +317,49 @@ std::optional<MapFile> parseMapText(std::string_view text, const std::string& na
             } else if (key == "units") {
                 map.units = expectObject("/units", value, "an object of unit: block");
             } else {
-                throw MapError("/" + key, "unknown key '" + key + "' (known: demo, units)");
+                throw MapError(child("", key), "unknown key '" + excerpt(key) + "' (known: demo, units)");
             }
         }
+    } catch (const json::parse_error& fault) {
+        // The byte position points just past the offending character.
+        const std::size_t offset = fault.byte > 0 ? fault.byte - 1 : 0;
+        error = name + ":" + lineAndColumn(text, offset) + ": " + syntaxMessage(fault.what());
+        return std::nullopt;
     } catch (const MapError& fault) {
         error = name + ": " + fault.what();
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        error = name + ": " + kNoMemory;
         return std::nullopt;
     }
     return map;
 }
 
 std::optional<MapFile> readMapFile(const std::string& path, std::string& error) {
+    std::error_code fault;
+    const auto status = std::filesystem::status(path, fault);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        error = path + ": not a regular file (a map file is a JSON text file)";
+        return std::nullopt;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = path + ": cannot open the map file";
         return std::nullopt;
     }
-    std::ostringstream content;
-    content << file.rdbuf();
+    // Read one byte past the limit, to tell a file that grew since.
+    std::string content(kMaxMapFileBytes + 1, '\0');
+    file.read(content.data(), static_cast<std::streamsize>(content.size()));
     if (file.bad()) {
         error = path + ": cannot read the map file";
         return std::nullopt;
     }
-    return parseMapText(content.str(), path, error);
+    content.resize(static_cast<std::size_t>(file.gcount()));
+    if (content.size() > kMaxMapFileBytes) {
+        error = path + ": larger than " + std::to_string(kMaxMapFileBytes >> 20) + " MiB, the most a map file may have";
+        return std::nullopt;
+    }
+    return parseMapText(content, path, error);
 }
 
 bool applyMap(const MapFile& map, DeviceModel& model, std::string& error, std::vector<std::string>& warnings) {
@@ -256,6 +386,9 @@ bool applyMap(const MapFile& map, DeviceModel& model, std::string& error, std::v
         }
     } catch (const MapError& fault) {
         error = map.name + ": " + fault.what();
+        return false;
+    } catch (const std::bad_alloc&) {
+        error = map.name + ": " + kNoMemory;
         return false;
     }
     return true;

@@ -16,12 +16,14 @@
 //   "coils":    { "0": [true, false, 1] }            bits: true/false or 1/0
 //   "discrete": { "5": true }
 //   "files":    { "1": { "0": [1, 2, 3] } }           file 1..65535 -> record 0..9999 -> registers
+//                                                    (a file without records is not made)
 //   "deviceId": { "0": "Acme", "3": "https://acme.example", "128": "x" }   "" removes an object
 //   "slaveId":  "Acme pump controller"
 //   "exceptionStatus": 5
 //   "runIndicator": true
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,14 +35,20 @@
 
 namespace sim {
 
+// Largest map file read, and deepest nesting of arrays and objects in it.
+constexpr std::size_t kMaxMapFileBytes = std::size_t{16} << 20;
+constexpr std::size_t kMaxNesting = 32;
+
 struct MapFile {
     std::string name;  // file name, for messages
     bool demo = false;
     nlohmann::ordered_json units = nlohmann::ordered_json::object();  // file order kept
 };
 
-// Reads and checks the file's JSON syntax and top level. Errors name the
-// file and, for syntax errors, the line and column.
+// Reads and checks the file's JSON syntax and top level: a regular file of
+// at most kMaxMapFileBytes, nested at most kMaxNesting deep, no key twice in
+// one object. Errors name the file and, for syntax errors, the line and
+// column.
 std::optional<MapFile> readMapFile(const std::string& path, std::string& error);
 std::optional<MapFile> parseMapText(std::string_view text, const std::string& name, std::string& error);
 

@@ -1,5 +1,6 @@
 #include "options.hpp"
 
+#include <cctype>
 #include <charconv>
 #include <map>
 #include <sstream>
@@ -94,6 +95,16 @@ struct SerialArguments {
 
 const std::map<std::string, int> kParityNames{{"none", 0}, {"odd", 1}, {"even", 2}, {"n", 0}, {"o", 1}, {"e", 2}};
 
+// --parity's name (any case) -> its number; a plain message for anything else.
+std::string parityNumber(std::string& text) {
+    std::string name;
+    for (unsigned char c : text) name += static_cast<char>(std::tolower(c));
+    const auto found = kParityNames.find(name);
+    if (found == kParityNames.end()) return "'" + text + "' is not none, odd or even";
+    text = std::to_string(found->second);
+    return std::string();
+}
+
 void addIpOptions(CLI::App& command, IpArguments& ip) {
     command.add_option("--host", ip.host, "address or name of this machine to listen on (0.0.0.0: all)")
         ->capture_default_str();
@@ -110,8 +121,9 @@ void addSerialOptions(CLI::App& command, SerialArguments& serial, Transport tran
     command.add_option("--stopbits", serial.stopBits, "stop bits")
         ->check(CLI::IsMember({1, 2}))
         ->capture_default_str();
-    command.add_option("--parity", serial.parity, "parity: none, odd or even (default even)")
-        ->transform(CLI::CheckedTransformer(kParityNames, CLI::ignore_case));
+    command.add_option("--parity", serial.parity, "parity: none, odd or even (default even; a pseudo-terminal "
+                                                  "takes none only)")
+        ->transform(CLI::Validator(parityNumber, "none|odd|even"));
     command.add_option("--rs485", serial.rs485DelayMs,
                        "RS-485 mode: RTS switches the transmitter, held MS ms after each reply (0: off)")
         ->check(CLI::Range(std::uint32_t{0}, kMaxRs485DelayMs));
@@ -124,13 +136,19 @@ void addSerialOptions(CLI::App& command, SerialArguments& serial, Transport tran
     }
 }
 
-// "8080" or "HOST:8080" (HOST an IPv4 address or a name).
+// "8080", "HOST:8080" (HOST an IPv4 address or a name) or "[IPv6]:8080".
 bool parseWebEndpoint(const std::string& text, std::string& host, std::uint16_t& port) {
     const auto colon = text.rfind(':');
     const std::string portText = colon == std::string::npos ? text : text.substr(colon + 1);
     if (colon != std::string::npos) {
         if (colon == 0) return false;
         host = text.substr(0, colon);
+        if (host.front() == '[' || host.back() == ']') {
+            if (host.size() < 3 || host.front() != '[' || host.back() != ']') return false;
+            host = host.substr(1, host.size() - 2);
+        } else if (host.find(':') != std::string::npos) {
+            return false;  // an IPv6 address needs its brackets
+        }
     }
     unsigned value = 0;
     const auto* end = portText.data() + portText.size();
@@ -186,7 +204,8 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
         ->check(CLI::Range(0.0, 31536000.0));
     app.add_option("--web", common.web,
                    "serve a web page with live tables, request log and edits on [HOST:]PORT "
-                   "(HOST default 127.0.0.1; anyone who reaches it can change every value)");
+                   "(HOST default 127.0.0.1: every local user can change every value, other web sites "
+                   "cannot; 0.0.0.0: anyone who reaches the port can)");
 
     for (Transport transport : available) {
         const TransportInfo& info = infoOf(transport);
@@ -235,6 +254,9 @@ ParseOutcome finishOptions(ParsedArguments& parsed) {
         return usageFailure("--databits: RTU framing needs 8 data bits");
     }
 
+    if (!serialLine && parsed.ip.host.empty()) {
+        return usageFailure("--host: empty; give an address of this machine (0.0.0.0 listens on every interface)");
+    }
     options.host = parsed.ip.host;
     options.port =
         !serialLine && chosen->count("--port") == 0 ? infoOf(options.transport).defaultPort : parsed.ip.port;
@@ -256,7 +278,8 @@ ParseOutcome finishOptions(ParsedArguments& parsed) {
     options.quiet = common.quiet;
     options.durationS = common.durationS;
     if (!common.web.empty() && !parseWebEndpoint(common.web, options.webHost, options.webPort)) {
-        return usageFailure("--web: '" + common.web + "' is not [HOST:]PORT with a PORT of 1..65535");
+        return usageFailure("--web: '" + common.web + "' is not [HOST:]PORT with a PORT of 1..65535 "
+                            "(an IPv6 HOST in brackets: [::1]:8080)");
     }
     ParseOutcome outcome;
     outcome.options = options;
@@ -283,6 +306,11 @@ ParseOutcome parseArguments(int argc, const char* const argv[], const std::vecto
         outcome.exitCode = app.exit(request, out, err);
         outcome.out = out.str();
         return outcome;
+    } catch (const CLI::ExtrasError&) {
+        // Named in the order given (CLI11's own message has them reversed, as it took them).
+        std::string message = "not expected:";
+        for (const auto& word : app.remaining(true)) message += " " + word;
+        return usageFailure(message);
     } catch (const CLI::ParseError& fault) {
         std::string message = fault.what();
         if (message.find("subcommand") != std::string::npos && message.find("required") != std::string::npos) {

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "callback_bridge.hpp"
+#include "descriptor_limit.hpp"
 #include "map_file.hpp"
 #include "serial_hardware.hpp"
 #include "signals.hpp"
@@ -98,6 +99,7 @@ int runSimulator(const SimOptions& requested, const std::string& version) {
     const std::string lineTiming = resolveFrameTolerance(options);
     // Before anything is announced, so that a stop request is never lost.
     installStopHandlers();
+    raiseDescriptorLimit();
     EventLog log(stdout, options.quiet);
     std::string error;
     const auto model = buildModel(options, version, log, error);
@@ -162,10 +164,12 @@ int runSimulator(const SimOptions& requested, const std::string& version) {
                (options.mapFile.empty() ? std::string("demo device") : "map " + options.mapFile) +
                (options.durationS > 0 ? "; stops after " + seconds(options.durationS) : "; Ctrl-C stops"));
     if (webServer) {
-        log.notice("web page on http://" + options.webHost + ":" + std::to_string(options.webPort) + "/" +
-                   (options.webHost.rfind("127.", 0) == 0 || options.webHost == "localhost"
-                        ? ""
-                        : " (reachable from other machines: anyone who opens it can change every value)"));
+        const bool ipv6 = options.webHost.find(':') != std::string::npos;
+        const bool loopback =
+            options.webHost.rfind("127.", 0) == 0 || options.webHost == "localhost" || options.webHost == "::1";
+        log.notice("web page on http://" + (ipv6 ? "[" + options.webHost + "]" : options.webHost) + ":" +
+                   std::to_string(options.webPort) + "/" +
+                   (loopback ? "" : " (reachable from other machines: anyone who opens it can change every value)"));
     }
 
     if (options.durationS > 0) scheduleStop(options.durationS);

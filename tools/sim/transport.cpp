@@ -136,6 +136,7 @@ std::string startupFailure(int errorCode, const SimOptions& options) {
             break;
         case MB_ERR_ILLEGAL_ARGUMENT:
             hint = "the device refused the line settings; try another --baud, --databits, --stopbits or --parity";
+            if (options.parity != 0) hint += "; a pseudo-terminal takes no parity: --parity none";
             break;
         default:
             break;

@@ -1,17 +1,15 @@
 #include "unit_set.hpp"
 
-#include <charconv>
+#include "number_text.hpp"
 
 namespace sim {
 
 namespace {
 
 std::optional<int> parseAddress(std::string_view text) {
-    int value = -1;
-    const auto* end = text.data() + text.size();
-    const auto [last, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc{} || last != end || value < 0 || value > 255) return std::nullopt;
-    return value;
+    const auto value = parseWholeNumber(text);
+    if (!value || *value < 0 || *value > 255) return std::nullopt;
+    return static_cast<int>(*value);
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 #include "web_api.hpp"
 
 #include <array>
-#include <charconv>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "map_export.hpp"
+#include "number_text.hpp"
 #include "unit_set.hpp"
 
 namespace sim {
@@ -19,26 +20,6 @@ using Json = nlohmann::ordered_json;
 std::string dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 WebReply failure(int status, const std::string& message) { return {status, dump(Json{{"error", message}})}; }
-
-// A whole number: decimal with an optional minus sign, or 0x hexadecimal.
-std::optional<long> parseNumber(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && text.front() == '-') {
-        negative = true;
-        text.remove_prefix(1);
-    }
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    long value = 0;
-    const char* end = text.data() + text.size();
-    const auto [last, error] = std::from_chars(text.data(), end, value, base);
-    if (text.empty() || last != end || error == std::errc::invalid_argument) return std::nullopt;
-    if (error == std::errc::result_out_of_range) return negative ? -1000000 : 1000000;  // far out of range
-    return negative ? -value : value;
-}
 
 enum class Table { Coils, Discrete, Holding, Input };
 
@@ -57,7 +38,7 @@ constexpr TableInfo kTables[] = {
 
 // The unit if it is served; otherwise a 404 with the served units.
 std::optional<int> servedUnit(std::string_view text, const UnitSet& served, WebReply& reply) {
-    const auto unit = parseNumber(text);
+    const auto unit = parseWholeNumber(text);
     if (unit && *unit >= 0 && *unit <= 255 && served.test(static_cast<std::size_t>(*unit))) {
         return static_cast<int>(*unit);
     }
@@ -66,7 +47,7 @@ std::optional<int> servedUnit(std::string_view text, const UnitSet& served, WebR
 }
 
 std::optional<int> wireAddress(std::string_view text, const char* what, WebReply& reply) {
-    const auto address = parseNumber(text);
+    const auto address = parseWholeNumber(text);
     if (address && *address >= 0 && *address < SparseTable<std::uint16_t>::kSize) return static_cast<int>(*address);
     reply = failure(404, std::string("no ") + what + " " + std::string(text) + ": addresses are 0..65535");
     return std::nullopt;
@@ -74,7 +55,7 @@ std::optional<int> wireAddress(std::string_view text, const char* what, WebReply
 
 // The new value of a bit or register, or a 400 saying why it is refused.
 std::optional<std::uint16_t> newValue(const TableInfo& table, std::string_view text, WebReply& reply) {
-    const auto value = parseNumber(text);
+    const auto value = parseWholeNumber(text);
     if (table.table == Table::Coils || table.table == Table::Discrete) {
         if (value && (*value == 0 || *value == 1)) return static_cast<std::uint16_t>(*value);
         if (text == "true" || text == "false") return static_cast<std::uint16_t>(text == "true");
@@ -150,7 +131,7 @@ WebReply WebApi::openView(std::string_view unit, std::string_view start, std::st
     if (!served) return reply;
     const auto first = wireAddress(start, "address", reply);
     if (!first) return reply;
-    const auto rows = parseNumber(count);
+    const auto rows = parseWholeNumber(count);
     if (!rows || *rows < 1 || *rows > kMaxViewCount) {
         return failure(400, "count '" + std::string(count) + "' is not 1.." + std::to_string(kMaxViewCount));
     }
@@ -180,7 +161,7 @@ std::string WebApi::valuesJson(const WebView& view) const {
 WebReply WebApi::values(const WebView& view) const { return {200, valuesJson(view)}; }
 
 WebReply WebApi::edit(std::string_view unit, std::string_view table, std::string_view address,
-                      std::string_view value) {
+                      std::string_view value, std::optional<std::string_view> next) {
     WebReply reply;
     const auto served = servedUnit(unit, context_.model->served(), reply);
     if (!served) return reply;
@@ -195,13 +176,26 @@ WebReply WebApi::edit(std::string_view unit, std::string_view table, std::string
     if (!wire) return reply;
     const auto newBits = newValue(*info, value, reply);
     if (!newBits) return reply;
+    std::optional<std::uint16_t> nextBits;
+    if (next) {
+        if (info->table != Table::Holding && info->table != Table::Input) {
+            return failure(400, "only registers are set in pairs");
+        }
+        if (*wire + 1 >= SparseTable<std::uint16_t>::kSize) {
+            return failure(400, std::string(info->description) + " " + std::to_string(*wire) +
+                                    " is the last: a pair needs the next register too");
+        }
+        nextBits = newValue(*info, *next, reply);
+        if (!nextBits) return reply;
+    }
 
     const auto at = static_cast<std::uint16_t>(*wire);
     UnitModel& model = *context_.model->unit(*served);
+    // Both halves of a pair under one lock: a master reads both or neither.
     const std::lock_guard<std::mutex> guard(context_.lock);
     const bool liveValue = model.live && ((info->table == Table::Input && *wire < kLiveInputRegisters) ||
                                           (info->table == Table::Discrete && *wire == 0));
-    if (liveValue) {
+    if (liveValue) {  // a pair from input register 4 on has no live half
         return failure(409, std::string(info->description) + " " + std::to_string(*wire) +
                                 " is a live value of the demo device and cannot be set");
     }
@@ -211,7 +205,42 @@ WebReply WebApi::edit(std::string_view unit, std::string_view table, std::string
         case Table::Holding: model.holding.set(at, *newBits); break;
         case Table::Input: model.input.set(at, *newBits); break;
     }
-    return {200, dump(Json{{"unit", *served}, {"table", info->name}, {"address", *wire}, {"value", *newBits}})};
+    Json done{{"unit", *served}, {"table", info->name}, {"address", *wire}, {"value", *newBits}};
+    if (nextBits) {
+        (info->table == Table::Holding ? model.holding : model.input).set(static_cast<std::uint16_t>(at + 1), *nextBits);
+        done["next"] = *nextBits;
+    }
+    return {200, dump(done)};
+}
+
+WebReply WebApi::editFromBody(std::string_view unit, std::string_view table, std::string_view address,
+                              std::string_view body) {
+    const Json request = Json::parse(body.begin(), body.end(), nullptr, false);
+    const auto valid = [](const Json& value) {
+        return value.is_string() || value.is_number_integer() || value.is_boolean();
+    };
+    const auto text = [](const Json& value) { return value.is_string() ? value.get<std::string>() : value.dump(); };
+    const bool pair = request.is_object() && request.size() == 2 && request.contains("next");
+    const auto value = request.is_object() && request.size() == (pair ? 2u : 1u) ? request.find("value") : request.end();
+    if (value == request.end() || !valid(*value) || (pair && !valid(request.at("next")))) {
+        return failure(400, "the body must be {\"value\": V} or {\"value\": V, \"next\": W}, each a number, a "
+                            "text or true/false");
+    }
+    const std::string nextText = pair ? text(request.at("next")) : std::string();
+    return edit(unit, table, address, text(*value),
+                pair ? std::optional<std::string_view>(nextText) : std::nullopt);
+}
+
+WebReply WebApi::mapFile() const {
+    Json units = Json::object();
+    const UnitSet& served = context_.model->served();
+    for (int unit = 0; unit < 256; ++unit) {
+        if (!served.test(static_cast<std::size_t>(unit))) continue;
+        // One unit at a time, so that the Modbus side waits at most for one.
+        const std::lock_guard<std::mutex> guard(context_.lock);
+        units[std::to_string(unit)] = unitBlock(*context_.model->unit(unit));
+    }
+    return {200, Json{{"demo", false}, {"units", std::move(units)}}.dump(2, ' ', false, Json::error_handler_t::replace) + "\n"};
 }
 
 std::string WebApi::update(WebView& view) const {

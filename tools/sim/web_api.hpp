@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,8 +51,17 @@ public:
     // last row's 32-bit pair, where it exists).
     WebReply values(const WebView& view) const;
     // Sets one value: table "coils", "discrete" (0 or 1), "holding" or
-    // "input" (0..65535 or -32768..-1, decimal or 0x hexadecimal).
-    WebReply edit(std::string_view unit, std::string_view table, std::string_view address, std::string_view value);
+    // "input" (0..65535 or -32768..-1, decimal or 0x hexadecimal); with next,
+    // a register and the one after it (a 32-bit value or float) at once.
+    WebReply edit(std::string_view unit, std::string_view table, std::string_view address, std::string_view value,
+                  std::optional<std::string_view> next = std::nullopt);
+    // The same with the values taken from a JSON body {"value": V} or
+    // {"value": V, "next": W}, each a text as above, a whole number or
+    // true/false; 400 for any other body.
+    WebReply editFromBody(std::string_view unit, std::string_view table, std::string_view address,
+                          std::string_view body);
+    // Every served unit's values now as a map file that --map reads back.
+    WebReply mapFile() const;
     // Server-sent events with what changed since the last call; empty if
     // nothing did.
     std::string update(WebView& view) const;

@@ -6,8 +6,10 @@ and nothing left running or bound.
 Usage: sim_errors.py MBSLAVE_SIM
 """
 import os
+import resource
 import shutil
 import socket
+import subprocess
 import sys
 import tempfile
 
@@ -63,6 +65,22 @@ def main():
         wrong = write_map(directory, "wrong.json", '{"units": {"1": {"holding": {"0": 70000}}}}')
         expect(binary, ["tcp", "--map", wrong], 2, "/units/1/holding/0: 70000 is not a register value")
         expect(binary, ["tcp", "--map", os.path.join(directory, "missing.json")], 2, "cannot open the map file")
+        expect(binary, ["tcp", "--map", "/dev/zero"], 2, "/dev/zero: not a regular file")
+        deep = write_map(directory, "deep.json", "[" * 200000 + "]" * 200000)
+        expect(binary, ["tcp", "--map", deep], 2, deep + ":1:33: nested deeper than 32 levels")
+        twice = write_map(directory, "twice.json", '{"units": {"1": {"holding": {"0": 5, "0": 6}}}}')
+        expect(binary, ["tcp", "--map", twice], 2, "/units/1/holding/0: key given twice")
+        # Values that need more memory than there is: a map file error, no abort.
+        files = ", ".join('"%d": {"0": 1}' % number for number in range(1, 65536))
+        huge = write_map(directory, "huge.json", '{"units": {"default": {"files": {%s}}}}' % files)
+        with open(binary, "rb") as program:
+            sanitized = b"__asan_init" in program.read()
+        if not sanitized:  # AddressSanitizer reserves more address space than the limit
+            limit = 1 << 30
+            done = subprocess.run([binary, "tcp", "--units", "all", "--map", huge], capture_output=True, text=True,
+                                  timeout=60, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            check(done.returncode == 2 and "not enough memory for the map's values" in done.stderr,
+                  f"huge map under a 1 GiB address space: exit {done.returncode}: {done.stderr[-300:]}")
 
         # A good map: its values are served, its unserved unit earns a warning.
         good = write_map(directory, "good.json", '{"units": {"1": {"holding": {"0": 4711}}, "9": {}}}')
@@ -98,6 +116,7 @@ def main():
                "cannot start the web page on 127.0.0.1:%d" % web, "hint:", "--web")
         expect(binary, ["tcp", "--port", str(port), "--duration", "0.2"], 0, "stopped by --duration")
     expect(binary, ["tcp", "--web", "localhost:x"], 2, "--web: 'localhost:x' is not [HOST:]PORT")
+    expect(binary, ["tcp", "--host", ""], 2, "--host: empty")
     expect(binary, ["tcp", "--host", "no-such-host.invalid"], 1, "TCP/IP connection error", "hint:")
     # A privileged port for an unprivileged user (the system checks the
     # permission before whether the port is free).
@@ -115,6 +134,10 @@ def main():
     master, slave = os.openpty()
     device = os.ttyname(slave)
     try:
+        # The default line settings have parity, which a pseudo-terminal refuses.
+        for transport in ("rtu", "ascii"):
+            expect(binary, [transport, "--device", device], 1, "Illegal argument",
+                   "a pseudo-terminal takes no parity: --parity none")
         holder = Sim(binary, ["ascii", "--device", device, "--databits", "8", "--parity", "none", "--quiet"])
         try:
             holder.wait_for(r"Modbus ASCII server on " + device)

@@ -19,10 +19,10 @@ def free_port(kind=socket.SOCK_STREAM):
 class Sim:
     """mbslave-sim with its stdout collected line by line."""
 
-    def __init__(self, binary, arguments):
+    def __init__(self, binary, arguments, preexec_fn=None):
         self.arguments = [binary] + arguments
         self.process = subprocess.Popen(
-            self.arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            self.arguments, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=preexec_fn)
         self.lines = []
         self._queue = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
