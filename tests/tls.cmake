@@ -1,0 +1,26 @@
+# Modbus/TCP Security: libmbslave-tls through its C interface on loopback,
+# with a throwaway PKI that tools/make-test-pki.sh makes before the tests
+# (the openssl command line; OpenSSL's client is the master).
+if(NOT TARGET mbslave_tls)
+  return()
+endif()
+find_program(MBSLAVE_OPENSSL openssl REQUIRED)
+
+add_executable(test_tls tls/tls_test.cpp)
+target_include_directories(test_tls PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(test_tls PRIVATE mbslave_tls OpenSSL::SSL OpenSSL::Crypto GTest::gtest GTest::gtest_main)
+mbslave_apply_warnings(test_tls)
+
+set(MBSLAVE_TEST_PKI ${CMAKE_CURRENT_BINARY_DIR}/tls-pki)
+add_test(NAME tls_test_pki
+  COMMAND ${CMAKE_COMMAND} -E env PATH=$ENV{PATH}
+          ${PROJECT_SOURCE_DIR}/tools/make-test-pki.sh ${MBSLAVE_TEST_PKI})
+set_tests_properties(tls_test_pki PROPERTIES FIXTURES_SETUP tls_pki TIMEOUT 120)
+gtest_discover_tests(test_tls DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED tls_pki ENVIRONMENT MBSLAVE_TEST_PKI=${MBSLAVE_TEST_PKI})
+
+# libmbslave-tls exports the 31 functions and those of mbslave_tls.h, nothing else.
+add_test(NAME tls_exported_symbols
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_exports.sh
+          $<TARGET_FILE:mbslave_tls> ${PROJECT_SOURCE_DIR}/include/mbslave.h
+          ${PROJECT_SOURCE_DIR}/include/mbslave_tls.h)
