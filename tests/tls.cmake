@@ -24,3 +24,14 @@ add_test(NAME tls_exported_symbols
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_exports.sh
           $<TARGET_FILE:mbslave_tls> ${PROJECT_SOURCE_DIR}/include/mbslave.h
           ${PROJECT_SOURCE_DIR}/include/mbslave_tls.h)
+
+# pymodbus's TLS client (its socket framer: the MBAP header inside TLS)
+# against the example TLS slave.
+if(EXISTS ${PROJECT_SOURCE_DIR}/examples/tls_slave.c)
+  add_test(NAME interop_tls_pymodbus
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/interop/run_tls_interop.sh
+            $<TARGET_FILE:mbslave_example_tls_slave> ${MBSLAVE_TEST_PKI}
+            /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/interop/pymodbus_tls_client.py)
+  set_tests_properties(interop_tls_pymodbus PROPERTIES
+    TIMEOUT 120 FIXTURES_REQUIRED tls_pki FAIL_REGULAR_EXPRESSION "FAILED")
+endif()
