@@ -4,6 +4,10 @@ namespace mbslave::tls {
 
 namespace {
 
+// A fixed type, not BIO_get_new_index(): that counter is process-wide and
+// would grow with every handle made. Types below 128 not taken by OpenSSL.
+constexpr int kSocketBioType = 0x7E | BIO_TYPE_SOURCE_SINK;
+
 SocketLink* linkOf(BIO* bio) noexcept { return static_cast<SocketLink*>(BIO_get_data(bio)); }
 
 int readSocket(BIO* bio, char* buffer, std::size_t capacity, std::size_t* received) {
@@ -44,7 +48,7 @@ int createSocket(BIO* bio) {
 }  // namespace
 
 SocketBioMethod::SocketBioMethod() noexcept {
-    method_ = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "mbslave socket");
+    method_ = BIO_meth_new(kSocketBioType, "mbslave socket");
     if (method_ == nullptr) return;
     BIO_meth_set_read_ex(method_, readSocket);
     BIO_meth_set_write_ex(method_, writeSocket);
