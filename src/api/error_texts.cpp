@@ -4,10 +4,7 @@
 
 namespace {
 
-struct ErrorTextEntry {
-    int code;
-    const char16_t* text;
-};
+using mbslave::ErrorTextEntry;
 
 // Searched linearly up to the end marker, whose code is never compared.
 constexpr ErrorTextEntry kErrorTexts[] = {
@@ -52,12 +49,14 @@ constexpr const char16_t* kPackageVersion = u"2.11.0.0";
 
 namespace mbslave {
 
-const char16_t* errorTextOf(int errorCode) noexcept {
-    for (const ErrorTextEntry* entry = kErrorTexts; entry->text != nullptr; ++entry) {
+const char16_t* findErrorText(const ErrorTextEntry* table, int errorCode) noexcept {
+    for (const ErrorTextEntry* entry = table; entry->text != nullptr; ++entry) {
         if (entry->code == errorCode) return entry->text;
     }
     return nullptr;
 }
+
+const char16_t* errorTextOf(int errorCode) noexcept { return findErrorText(kErrorTexts, errorCode); }
 
 }  // namespace mbslave
 

@@ -8,6 +8,14 @@ namespace mbslave {
 
 constexpr const char16_t* kUnknownErrorText = u"Unknown error";
 
+struct ErrorTextEntry {
+    int code;
+    const char16_t* text;
+};
+
+// The text of errorCode in a table that ends with a null text; null when
+// the table has none.
+const char16_t* findErrorText(const ErrorTextEntry* table, int errorCode) noexcept;
 // The text of a library error code; null when the code has none.
 const char16_t* errorTextOf(int errorCode) noexcept;
 
@@ -16,6 +24,10 @@ const char16_t* errorTextOf(int errorCode) noexcept;
 static_assert(sizeof(MbWideChar) == sizeof(char16_t), "MbWideChar holds UTF-16 units");
 inline const MbWideChar* asWideText(const char16_t* text) noexcept {
     return reinterpret_cast<const MbWideChar*>(text);
+}
+// What mbusSlave_getErrorText returns for a looked-up text (null: unknown).
+inline const MbWideChar* exportedErrorText(const char16_t* text) noexcept {
+    return asWideText(text != nullptr ? text : kUnknownErrorText);
 }
 
 }  // namespace mbslave

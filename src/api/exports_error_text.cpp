@@ -5,8 +5,7 @@
 extern "C" {
 
 MBSLAVE_API const MbWideChar* mbusSlave_getErrorText(int errorCode) {
-    const char16_t* text = mbslave::errorTextOf(errorCode);
-    return mbslave::asWideText(text != nullptr ? text : mbslave::kUnknownErrorText);
+    return mbslave::exportedErrorText(mbslave::errorTextOf(errorCode));
 }
 
 }  // extern "C"

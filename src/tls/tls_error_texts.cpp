@@ -5,12 +5,7 @@
 
 namespace {
 
-struct TlsErrorText {
-    int code;
-    const char16_t* text;
-};
-
-constexpr TlsErrorText kTlsErrorTexts[] = {
+constexpr mbslave::ErrorTextEntry kTlsErrorTexts[] = {
     {MB_ERR_TLS_LIBRARY, u"TLS library error"},
     {MB_ERR_TLS_NO_CERTIFICATE, u"No TLS server certificate and key configured"},
     {MB_ERR_TLS_CERTIFICATE_FILE, u"TLS certificate file unreadable or invalid"},
@@ -18,6 +13,7 @@ constexpr TlsErrorText kTlsErrorTexts[] = {
     {MB_ERR_TLS_KEY_MISMATCH, u"TLS private key does not match the certificate"},
     {MB_ERR_TLS_NO_CA, u"No trusted TLS CA file configured"},
     {MB_ERR_TLS_CA_FILE, u"TLS CA file unreadable or without certificate"},
+    {-1, nullptr},
 };
 
 }  // namespace
@@ -25,11 +21,8 @@ constexpr TlsErrorText kTlsErrorTexts[] = {
 extern "C" {
 
 MBSLAVE_API const MbWideChar* mbusSlave_getErrorText(int errorCode) {
-    for (const TlsErrorText& entry : kTlsErrorTexts) {
-        if (entry.code == errorCode) return mbslave::asWideText(entry.text);
-    }
-    const char16_t* text = mbslave::errorTextOf(errorCode);
-    return mbslave::asWideText(text != nullptr ? text : mbslave::kUnknownErrorText);
+    const char16_t* text = mbslave::findErrorText(kTlsErrorTexts, errorCode);
+    return mbslave::exportedErrorText(text != nullptr ? text : mbslave::errorTextOf(errorCode));
 }
 
 }  // extern "C"
