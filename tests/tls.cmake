@@ -19,6 +19,13 @@ set_tests_properties(tls_test_pki PROPERTIES FIXTURES_SETUP tls_pki TIMEOUT 120)
 gtest_discover_tests(test_tls DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED tls_pki ENVIRONMENT MBSLAVE_TEST_PKI=${MBSLAVE_TEST_PKI})
 
+# Its run time: the C library and OpenSSL's libssl and libcrypto.
+if(NOT MBSLAVE_SANITIZE)
+  add_test(NAME tls_runtime_dependencies
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_runtime_deps.sh
+            $<TARGET_FILE:mbslave_tls> ${CMAKE_READELF} libssl.so.3 libcrypto.so.3)
+endif()
+
 # libmbslave-tls exports the 31 functions and those of mbslave_tls.h, nothing else.
 add_test(NAME tls_exported_symbols
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check_exports.sh
