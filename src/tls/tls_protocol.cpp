@@ -85,6 +85,9 @@ long TlsProtocol::receiveFromConnection(int slot, std::uint8_t* into, std::size_
     stream.inputHeld = false;
     connection.link.bytesIn = 0;
     if (capacity == 0 || connection.session == nullptr) return kConnectionEnded;
+    // SSL_get_error reads the thread's error queue, which must be empty
+    // before the call (the application may use OpenSSL too).
+    ERR_clear_error();
     if (!connection.established) {
         const int result = SSL_do_handshake(connection.session);
         if (result != 1) return afterStall(connection, result, retried);
@@ -132,6 +135,7 @@ bool TlsProtocol::takeMaster(Connection& connection) noexcept {
 
 bool TlsProtocol::sendOnConnection(int slot, const std::uint8_t* data, std::size_t length) {
     Connection& connection = connections[slot];
+    ERR_clear_error();
     std::size_t written = 0;
     if (SSL_write_ex(connection.session, data, length, &written) == 1 && written == length) return true;
     connection.failed = true;
