@@ -46,6 +46,9 @@ foreach(source ${MBSLAVE_MAN_SOURCES})
 
   if(section STREQUAL 1)
     set(component sim)
+  elseif(name MATCHES "Tls")
+    # The pages of libmbslave-tls install with its header.
+    set(component tls-dev)
   else()
     set(component dev)
   endif()
