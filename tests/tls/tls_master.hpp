@@ -43,10 +43,12 @@ public:
         ERR_clear_error();
     }
 
-    // Connects the socket (the server accepts it in a later pass).
-    bool connect(std::uint16_t port) {
+    // Connects the socket (the server accepts it in a later pass); with a
+    // session of an earlier connection, the handshake offers to resume it.
+    bool connect(std::uint16_t port, SSL_SESSION* resume = nullptr) {
         if (!socket_.connect(port) || !setTestSocketNonBlocking(socket_.descriptor())) return false;
         session_ = SSL_new(context_);
+        if (resume != nullptr) SSL_set_session(session_, resume);
         SSL_set_fd(session_, static_cast<int>(socket_.descriptor()));
         SSL_set_tlsext_host_name(session_, "localhost");
         SSL_set_connect_state(session_);
@@ -96,6 +98,11 @@ public:
         ERR_clear_error();
         return bytes;
     }
+
+    // The TLS session for resumption (the caller frees it), once the
+    // server's tickets have been read; whether this one was resumed.
+    SSL_SESSION* takeSession() const { return SSL_get1_session(session_); }
+    bool resumed() const { return SSL_session_reused(session_) == 1; }
 
     // True once a read met the end of the connection (a close alert, a
     // refusal alert, the end of stream or a reset).

@@ -204,6 +204,29 @@ TEST_F(TlsServer, AuthorizationRefusalIsExceptionOneWithoutDataCallback) {
     EXPECT_EQ(observed.authorizations, static_cast<int>(std::size(rows)));
 }
 
+// A master may resume its session, with both protocol versions, and keeps
+// its role.
+TEST_F(TlsServer, ResumedSessionKeepsItsRole) {
+    start();
+    for (const int version : {TLS1_3_VERSION, TLS1_2_VERSION}) {
+        SCOPED_TRACE(version);
+        TlsMaster first(pkiDir(), "monitor", version);
+        ASSERT_TRUE(first.connect(port));
+        ASSERT_TRUE(first.handshake(pass()));
+        ASSERT_EQ(request(first, 1, kReadTwo).size(), 7u);
+        SSL_SESSION* session = first.takeSession();
+        ASSERT_NE(session, nullptr);
+        observed.role.clear();
+        TlsMaster again(pkiDir(), "monitor", version);
+        ASSERT_TRUE(again.connect(port, session));
+        SSL_SESSION_free(session);
+        ASSERT_TRUE(again.handshake(pass()));
+        EXPECT_EQ(request(again, 2, kReadTwo).size(), 7u);
+        EXPECT_TRUE(again.resumed());
+        EXPECT_EQ(observed.role, "monitor");
+    }
+}
+
 // A plain Modbus/TCP master gets no Modbus reply: at most TLS's alert, then
 // the end of the connection.
 TEST_F(TlsServer, PlainModbusTcpMasterIsClosedWithoutReply) {
