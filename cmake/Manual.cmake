@@ -9,6 +9,10 @@ find_program(MBSLAVE_PANDOC pandoc REQUIRED)
 find_program(MBSLAVE_GZIP gzip REQUIRED)
 
 file(GLOB MBSLAVE_MAN_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/*.md)
+# The pages of libmbslave-tls's functions come with that library.
+if(NOT TARGET mbslave_tls)
+  list(FILTER MBSLAVE_MAN_SOURCES EXCLUDE REGEX "/mbusSlave_[A-Za-z]*Tls[A-Za-z]*\\.3\\.md$")
+endif()
 set(MBSLAVE_MAN_DIR ${PROJECT_BINARY_DIR}/docs/man)
 set(MBSLAVE_HTML_DIR ${PROJECT_BINARY_DIR}/docs/html)
 set(MBSLAVE_LINK_FILTER ${PROJECT_SOURCE_DIR}/docs/man-links.lua)
@@ -42,6 +46,9 @@ foreach(source ${MBSLAVE_MAN_SOURCES})
 
   if(section STREQUAL 1)
     set(component sim)
+  elseif(name MATCHES "Tls")
+    # The pages of libmbslave-tls install with its header.
+    set(component tls-dev)
   else()
     set(component dev)
   endif()
@@ -74,6 +81,10 @@ endforeach()
 add_custom_target(mbslave_manual ALL DEPENDS ${MBSLAVE_MANUAL_OUTPUTS})
 
 if(BUILD_TESTING)
+  set(manual_libraries $<TARGET_FILE:mbslave>)
+  if(TARGET mbslave_tls)
+    list(APPEND manual_libraries $<TARGET_FILE:mbslave_tls>)
+  endif()
   add_test(NAME manual_pages
-    COMMAND ${PROJECT_SOURCE_DIR}/tests/scripts/check_manual.sh $<TARGET_FILE:mbslave> ${MBSLAVE_MAN_DIR})
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/scripts/check_manual.sh ${manual_libraries} ${MBSLAVE_MAN_DIR})
 endif()

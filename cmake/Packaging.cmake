@@ -42,3 +42,21 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/mbslave.pc.in
   ${PROJECT_BINARY_DIR}/mbslave.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/mbslave.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+# libmbslave-tls in components of its own (tls-runtime, tls-dev), so that the
+# packages of libmbslave never carry it: its library, header, targets file
+# (mbslave::mbslave_tls, included by the package file when present) and
+# mbslave-tls.pc.
+if(TARGET mbslave_tls)
+  install(TARGETS mbslave_tls EXPORT mbslaveTlsTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT tls-runtime NAMELINK_COMPONENT tls-dev)
+  install(FILES ${PROJECT_SOURCE_DIR}/include/mbslave_tls.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT tls-dev)
+  install(EXPORT mbslaveTlsTargets
+    NAMESPACE mbslave::
+    DESTINATION ${MBSLAVE_CMAKE_DIR} COMPONENT tls-dev)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/mbslave-tls.pc.in
+    ${PROJECT_BINARY_DIR}/mbslave-tls.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/mbslave-tls.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT tls-dev)
+endif()

@@ -5,7 +5,7 @@
 # machine gets exactly what CI gets.
 # Usage: tools/install-deps.sh [--list] [group...]   (no group: build and test)
 #   --list   prints the packages of the groups, one per line, installs nothing
-#   build    the library, the simulator and the examples
+#   build    the library (and libmbslave-tls), the simulator and the examples
 #   test     the test suite with its peers (GoogleTest, libmodbus, pymodbus, mbpoll)
 #   arm      the 32-bit ARM cross build, run under qemu
 #   windows  the mingw-w64 cross build, run under wine
@@ -16,13 +16,15 @@
 #   all      every group above
 set -eu
 
-group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libcpp-httplib-dev"
+# libssl-dev: libmbslave-tls (OpenSSL 3), built by default on Linux.
+group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libssl-dev"
 # python3-serial-asyncio is only a Recommends of python3-pymodbus, but
 # pymodbus.client does not import without it.
+# openssl: the command line that makes the TLS tests' throwaway PKI.
 # llvm and lld: where they are present, CMake's clang configuration of the
 # fuzzers takes their archiver and binary tools, so they are named here too.
 group_test="clang libclang-rt-dev llvm lld libgtest-dev libgmock-dev libbenchmark-dev
-libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll strace"
+libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll strace openssl"
 group_arm="g++-arm-linux-gnueabihf qemu-user googletest"
 # llvm: llvm-dlltool writes the MSVC import library mbslave.lib.
 group_windows="g++-mingw-w64-x86-64-posix wine64 libwine googletest llvm"

@@ -1,13 +1,10 @@
 // Error texts and the package version: constant UTF-16 texts with static
 // lifetime, so the pointers stay valid for the life of the process.
-#include "mbslave.h"
+#include "api/error_texts.hpp"
 
 namespace {
 
-struct ErrorTextEntry {
-    int code;
-    const char16_t* text;
-};
+using mbslave::ErrorTextEntry;
 
 // Searched linearly up to the end marker, whose code is never compared.
 constexpr ErrorTextEntry kErrorTexts[] = {
@@ -46,27 +43,25 @@ constexpr ErrorTextEntry kErrorTexts[] = {
     {-1, nullptr},
 };
 
-constexpr const char16_t* kUnknownErrorText = u"Unknown error";
 constexpr const char16_t* kPackageVersion = u"2.11.0.0";
-
-// The texts are UTF-16 literals; MbWideChar is the 16-bit unit the header
-// gives them (char16_t, or wchar_t on Windows), with the same representation.
-static_assert(sizeof(MbWideChar) == sizeof(char16_t), "MbWideChar holds UTF-16 units");
-const MbWideChar* asWideText(const char16_t* text) noexcept {
-    return reinterpret_cast<const MbWideChar*>(text);
-}
 
 }  // namespace
 
-extern "C" {
+namespace mbslave {
 
-MBSLAVE_API const MbWideChar* mbusSlave_getErrorText(int errorCode) {
-    for (const ErrorTextEntry* entry = kErrorTexts; entry->text != nullptr; ++entry) {
-        if (entry->code == errorCode) return asWideText(entry->text);
+const char16_t* findErrorText(const ErrorTextEntry* table, int errorCode) noexcept {
+    for (const ErrorTextEntry* entry = table; entry->text != nullptr; ++entry) {
+        if (entry->code == errorCode) return entry->text;
     }
-    return asWideText(kUnknownErrorText);
+    return nullptr;
 }
 
-MBSLAVE_API const MbWideChar* mbusSlave_getPackageVersion(void) { return asWideText(kPackageVersion); }
+const char16_t* errorTextOf(int errorCode) noexcept { return findErrorText(kErrorTexts, errorCode); }
+
+}  // namespace mbslave
+
+extern "C" {
+
+MBSLAVE_API const MbWideChar* mbusSlave_getPackageVersion(void) { return mbslave::asWideText(kPackageVersion); }
 
 }  // extern "C"

@@ -21,7 +21,12 @@ bool SlaveProtocol::serveRequest(std::uint8_t* frame, int length, const RequestO
     if (origin.transactionId >= 0) requestInfo.transactionId = origin.transactionId;
     if (origin.peerName != nullptr) requestInfo.peerName = origin.peerName;
 
-    const int replyLength = processRequest(frame, length);
+    int replyLength;
+    if (length >= 2 && !admitRequest(frame, length)) {
+        replyLength = exceptionRepliesDisabled ? 0 : exceptionReply(frame, ExceptionCode::kIllegalFunction);
+    } else {
+        replyLength = processRequest(frame, length);
+    }
     const bool delivered = replyLength <= 0 || deliverReply(origin.channel, replyLength);
 
     if (origin.idleTimer != nullptr) origin.idleTimer->start(origin.idleTimeOut, now());

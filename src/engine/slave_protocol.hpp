@@ -39,7 +39,16 @@ constexpr ProtocolKinds kIp = 8;
 constexpr ProtocolKinds kTcp = 16;
 constexpr ProtocolKinds kRtuOverTcp = 32;
 constexpr ProtocolKinds kUdp = 64;
+constexpr ProtocolKinds kTls = 128;
 }  // namespace kind
+
+// The request context the data callbacks get, as a RequestInfo, and what
+// the library keeps beside it for them: the TLS role of the master (null on
+// every other kind). The callbacks' RequestInfo pointer is this object, so
+// the role is reached from it without a field in RequestInfo.
+struct RequestContext : RequestInfo {
+    const char* role = nullptr;
+};
 
 // What serving a decoded request needs to know of where it came from.
 struct RequestOrigin {
@@ -132,6 +141,16 @@ protected:
     // RequestOrigin's). True when all of it left.
     virtual bool deliverReply(int channel, int replyLength) = 0;
 
+    // Whether the request in frame[0..length) (with a function code) may be
+    // served; a refused request is answered with exception 1 (illegal
+    // function) without reaching the data table. The request context is
+    // already filled.
+    virtual bool admitRequest(const std::uint8_t* frame, int length) {
+        static_cast<void>(frame);
+        static_cast<void>(length);
+        return true;
+    }
+
     // Bookkeeping of a served request: success counter, master activity
     // timer and the address's master time-out timer.
     void recordServedRequest(int slaveAddress) noexcept;
@@ -146,7 +165,7 @@ protected:
     std::uint32_t successCounter = 0;
     std::uint32_t timeOut = kDefaultTimeOut;
     DataTable* dataTables[kSlaveAddressCount] = {};
-    RequestInfo requestInfo{};
+    RequestContext requestInfo{};
     Timer activityTimer;
     Timer addressTimers[kSlaveAddressCount];
     std::uint16_t registerBuffer[kMaxRegisters];

@@ -30,7 +30,11 @@ int TcpProtocol::connectionCount() const noexcept {
 }
 
 void TcpProtocol::shutdownServer() {
-    for (platform::Socket& connection : connectionSockets) connection.close();
+    for (int slot = 0; slot < kMaxConnections; ++slot) {
+        if (!connectionSockets[slot].isValid()) continue;
+        releaseConnection(slot);
+        connectionSockets[slot].close();
+    }
     for (StreamBuffer& stream : streams) stream = StreamBuffer{};
     IpProtocol::shutdownServer();
 }
@@ -70,7 +74,7 @@ int TcpProtocol::serverLoop() {
         if (connectionSockets[slot].isValid()) {
             waitEntry[slot] = waitSet.add(connectionSockets[slot]);
             ++occupied;
-            decided = decided || streams[slot].frontLength != kRequestIncomplete;
+            decided = decided || streams[slot].frontLength != kRequestIncomplete || streams[slot].inputHeld;
         }
     }
     const int listenerEntry = occupied < kMaxConnections ? waitSet.add(serverSocket) : -1;
@@ -96,7 +100,7 @@ int TcpProtocol::serverLoop() {
 
 bool TcpProtocol::serveSlot(int slot, bool readable) {
     StreamBuffer& stream = streams[slot];
-    if (stream.frontLength == kRequestIncomplete && readable) {
+    if (stream.frontLength == kRequestIncomplete && (readable || stream.inputHeld)) {
         if (!receiveIntoStream(slot)) {
             recordStreamEnd();
             return false;
@@ -119,14 +123,25 @@ bool TcpProtocol::serveSlot(int slot, bool readable) {
 
 bool TcpProtocol::receiveIntoStream(int slot) {
     StreamBuffer& stream = streams[slot];
-    const long received = connectionSockets[slot].receive(
-        stream.bytes + stream.count, static_cast<std::size_t>(streamCapacity() - stream.count));
-    // A closed connection, a receive error, and a full stream without a
-    // request at its front (examineStream never leaves one) all end it.
-    if (received <= 0) return false;
+    const long received = receiveFromConnection(
+        slot, stream.bytes + stream.count, static_cast<std::size_t>(streamCapacity() - stream.count));
+    if (received == kConnectionEnded) return false;
+    if (received == kNothingReceived) return true;
     if (stream.count == 0) requestTimers[slot].start(timeOut, now());
     stream.count += static_cast<int>(received);
     return true;
+}
+
+long TcpProtocol::receiveFromConnection(int slot, std::uint8_t* into, std::size_t capacity) {
+    const long received = connectionSockets[slot].receive(into, capacity);
+    // A closed connection, a receive error (the socket was readable), and a
+    // full stream without a request at its front (examineStream never
+    // leaves one) all end it.
+    return received > 0 ? received : kConnectionEnded;
+}
+
+bool TcpProtocol::sendOnConnection(int slot, const std::uint8_t* data, std::size_t length) {
+    return connectionSockets[slot].send(data, length) == static_cast<long>(length);
 }
 
 int TcpProtocol::examineStream(int slot) noexcept {
@@ -193,10 +208,11 @@ bool TcpProtocol::deliverReply(int slot, int replyLength) {
     const long total = mbap::encodeReply(mbapBuffer, replyLength);
     // A reply that left only in part would leave the master's stream out of
     // step; the connection is closed after the bookkeeping.
-    return connectionSockets[slot].send(mbapBuffer, static_cast<std::size_t>(total)) == total;
+    return sendOnConnection(slot, mbapBuffer, static_cast<std::size_t>(total));
 }
 
 void TcpProtocol::closeConnection(int slot) {
+    releaseConnection(slot);
     connectionSockets[slot].close();
     streams[slot] = StreamBuffer{};
     if (closeCallback != nullptr) closeCallback(addressText(peerAddresses[slot]));
@@ -223,6 +239,7 @@ void TcpProtocol::acceptConnection() {
     connection.setKeepAlive(kKeepAliveIdleSeconds, kKeepAliveIntervalSeconds, kKeepAliveProbes);
     streams[slot] = StreamBuffer{};
     connectionTimers[slot].start(connectionTimeOut, now());
+    if (!admitConnection(slot)) closeConnection(slot);
 }
 
 }  // namespace mbslave

@@ -4,6 +4,7 @@
 // of accepted and closed connections and served requests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/timer.hpp"
@@ -23,6 +24,10 @@ constexpr int kKeepAliveProbes = 3;
 constexpr int kRequestIncomplete = 0;  // a request that is not whole yet
 constexpr int kStreamBroken = -1;      // bytes that cannot start a request
 
+// What receiveFromConnection returns besides a byte count.
+constexpr long kNothingReceived = 0;     // no bytes yet, the connection stays
+constexpr long kConnectionEnded = -1;    // closed, reset or failed
+
 // The bytes of one connection's stream that are not yet taken as requests.
 struct StreamBuffer {
     std::uint8_t bytes[kMbapFrameCapacity] = {};
@@ -32,6 +37,10 @@ struct StreamBuffer {
     // What the front holds: a whole request's length, kRequestIncomplete or
     // kStreamBroken, as last examined.
     int frontLength = kRequestIncomplete;
+    // The transport holds bytes of this stream that no socket wait shows
+    // (TLS: decrypted bytes not yet taken): the next pass reads without
+    // waiting.
+    bool inputHeld = false;
 };
 
 class TcpProtocol : public IpProtocol {
@@ -74,6 +83,26 @@ protected:
     // Sends the MBAP-framed reply on the slot's connection.
     bool deliverReply(int slot, int replyLength) override;
 
+    // The transport of the connections, under the framing. Receives at most
+    // `capacity` bytes of the slot's stream without waiting: the byte count,
+    // kNothingReceived or kConnectionEnded. Called when the socket is
+    // readable or the stream's inputHeld is set.
+    virtual long receiveFromConnection(int slot, std::uint8_t* into, std::size_t capacity);
+    // Sends all of `data` on the slot's connection; false when it did not
+    // leave whole.
+    virtual bool sendOnConnection(int slot, const std::uint8_t* data, std::size_t length);
+    // A connection the accept callback kept, before its first read; false
+    // closes it (with close notification).
+    virtual bool admitConnection(int slot) {
+        static_cast<void>(slot);
+        return true;
+    }
+    // The slot's connection is about to be closed.
+    virtual void releaseConnection(int slot) noexcept { static_cast<void>(slot); }
+    // How long this pass may wait: the protocol time-out, or with time-out 0
+    // until the earliest idle deadline (without limit when there is none).
+    virtual std::int32_t passWaitLimit() const noexcept;
+
     // Moves the first `length` bytes of the slot's stream to `into`; the
     // bytes after them stay for the next request, whose time then starts.
     void takeFromStream(int slot, std::uint8_t* into, int length) noexcept;
@@ -102,9 +131,6 @@ private:
     bool receiveIntoStream(int slot);
     // Runs the slot's part of a pass; false closes the connection.
     bool serveSlot(int slot, bool readable);
-    // How long this pass may wait: the protocol time-out, or with time-out 0
-    // until the earliest idle deadline (without limit when there is none).
-    std::int32_t passWaitLimit() const noexcept;
 };
 
 }  // namespace mbslave

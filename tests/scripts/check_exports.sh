@@ -2,11 +2,15 @@
 # Compares the dynamic symbols defined by the shared library with the
 # functions declared in the public header: every export must be a declared
 # mbusSlave_ function and every declared function must be exported; and the
-# exports must be exactly the 31 functions of the interface, listed below.
-# A Windows DLL is read from its export table.
+# exports must be exactly the 31 functions of the interface, listed below,
+# plus the functions declared in an extension header, if one is given
+# (libmbslave-tls and mbslave_tls.h). A Windows DLL is read from its export
+# table.
+# Usage: check_exports.sh LIBRARY HEADER [EXTENSION_HEADER]
 set -eu
 library=$1
 header=$2
+extension=${3:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -18,7 +22,8 @@ case "$library" in
     *)
         nm -D --defined-only "$library" | awk '$2 ~ /^[TtWwDdBbRrVviu]$/ {print $3}' | sort -u > "$tmp/exported" ;;
 esac
-grep '^MBSLAVE_API' "$header" | grep -o 'mbusSlave_[A-Za-z0-9_]*[[:space:]]*(' | sed 's/[[:space:]]*($//' | sort -u > "$tmp/declared"
+declared_in() { grep '^MBSLAVE_API' "$@" | grep -o 'mbusSlave_[A-Za-z0-9_]*[[:space:]]*(' | sed 's/[[:space:]]*($//'; }
+declared_in "$header" ${extension:+"$extension"} | sort -u > "$tmp/declared"
 
 cat <<'EOF' | sort > "$tmp/interface"
 mbusSlave_getErrorText
@@ -57,6 +62,10 @@ EOF
 status=0
 if [ "$(wc -l < "$tmp/interface")" -ne 31 ]; then
     echo "the interface list does not hold 31 names"; status=1
+fi
+if [ -n "$extension" ]; then
+    declared_in "$extension" >> "$tmp/interface"
+    sort -u -o "$tmp/interface" "$tmp/interface"
 fi
 if comm -23 "$tmp/interface" "$tmp/exported" | grep . > "$tmp/absent"; then
     echo "functions of the interface that are not exported:"; sed 's/^/  /' "$tmp/absent"; status=1

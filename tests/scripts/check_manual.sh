@@ -4,10 +4,16 @@
 # lists it (as lexgrog reads it for whatis/apropos), the concepts page
 # mbslave(7) and mbslave-sim(1) exist, and every page renders without a
 # single groff or man warning.
-# Usage: check_manual.sh LIBRARY MAN_DIR
+# Usage: check_manual.sh LIBRARY [LIBRARY...] MAN_DIR (libmbslave-tls adds
+# its functions to those of libmbslave)
 set -eu
-library=$1
-mandir=$2
+[ $# -ge 2 ] || { echo "usage: $0 LIBRARY [LIBRARY...] MAN_DIR" >&2; exit 2; }
+libraries=""
+while [ $# -gt 1 ]; do
+    libraries="$libraries $1"
+    shift
+done
+mandir=$1
 passed=0 failed=0
 
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
@@ -22,8 +28,13 @@ check_page() {  # check_page NAME SECTION
     passed=$((passed + 1))
 }
 
-functions=$(nm -D --defined-only "$library" | awk '$3 ~ /^mbusSlave_/ {print $3}' | sort -u)
-[ -n "$functions" ] || { echo "FAIL: $library exports no mbusSlave_ function"; exit 1; }
+for library in $libraries; do
+    nm -D --defined-only "$library" | awk '$3 ~ /^mbusSlave_/ {print $3}' | grep -q . ||
+        { echo "FAIL: $library exports no mbusSlave_ function"; exit 1; }
+done
+# shellcheck disable=SC2086
+functions=$(for library in $libraries; do nm -D --defined-only "$library"; done |
+    awk '$3 ~ /^mbusSlave_/ {print $3}' | sort -u)
 for function in $functions; do
     check_page "$function" 3
 done
