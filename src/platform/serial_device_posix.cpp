@@ -277,15 +277,6 @@ DeviceResult SystemSerialDevice::applyLineSettings(const LineSettings& line) noe
     return DeviceResult::ok;
 }
 
-DeviceResult SystemSerialDevice::readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept {
-    if (receivedStart_ == receivedEnd_) {
-        const DeviceResult result = fillReceiveBuffer(timeoutUs);
-        if (result != DeviceResult::ok) return result;
-    }
-    byte = received_[receivedStart_++];
-    return DeviceResult::ok;
-}
-
 DeviceResult SystemSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexcept {
     bool unlimited = timeoutUs == 0;
     std::int64_t deadline = monotonicNs() + static_cast<std::int64_t>(timeoutUs) * 1000;

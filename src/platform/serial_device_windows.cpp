@@ -254,15 +254,6 @@ DeviceResult SystemSerialDevice::applyLineSettings(const LineSettings& line) noe
     return DeviceResult::ok;
 }
 
-DeviceResult SystemSerialDevice::readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept {
-    if (receivedStart_ == receivedEnd_) {
-        const DeviceResult result = fillReceiveBuffer(timeoutUs);
-        if (result != DeviceResult::ok) return result;
-    }
-    byte = received_[receivedStart_++];
-    return DeviceResult::ok;
-}
-
 // What the driver already holds comes in one read, up to the buffer's
 // size; with nothing there the read waits for one byte within the time-out.
 DeviceResult SystemSerialDevice::fillReceiveBuffer(std::uint32_t timeoutUs) noexcept {

@@ -24,7 +24,15 @@ public:
     DeviceResult restoreSettings() noexcept override;
     DeviceResult applyLineSettings(const LineSettings& settings) noexcept override;
 
-    DeviceResult readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept override;
+    // Hands out received bytes one by one; an empty buffer is filled first.
+    DeviceResult readByte(std::uint8_t& byte, std::uint32_t timeoutUs) noexcept override {
+        if (receivedStart_ == receivedEnd_) {
+            const DeviceResult result = fillReceiveBuffer(timeoutUs);
+            if (result != DeviceResult::ok) return result;
+        }
+        byte = received_[receivedStart_++];
+        return DeviceResult::ok;
+    }
     DeviceResult write(const std::uint8_t* data, int length,
                        std::uint32_t timeoutMs) noexcept override;
     DeviceResult drain(std::uint32_t timeoutMs) noexcept override;
