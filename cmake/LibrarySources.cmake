@@ -55,10 +55,10 @@ set(MBSLAVE_ERROR_TEXT_SOURCES ${PROJECT_SOURCE_DIR}/src/api/exports_error_text.
 
 # What libmbslave-tls adds to the library's sources (POSIX only, OpenSSL 3).
 set(MBSLAVE_TLS_SOURCES
+  src/api/error_texts_tls.cpp
+  src/api/exports_tls.cpp
   src/tls/socket_bio.cpp
   src/tls/tls_context.cpp
-  src/tls/tls_error_texts.cpp
-  src/tls/tls_exports.cpp
   src/tls/tls_protocol.cpp
   src/tls/tls_role.cpp)
 list(TRANSFORM MBSLAVE_TLS_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/)

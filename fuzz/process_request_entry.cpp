@@ -15,12 +15,10 @@ namespace {
 
 class FuzzProtocol : public SlaveProtocol {
 public:
-    int serverLoop() override { return MB_OK; }
     void shutdownServer() override {}
-    bool isStarted() const override { return false; }
 
 protected:
-    bool deliverReply(int, int) override { return true; }  // the reply stays in the frame
+    int servePass() override { return MB_OK; }  // replies stay in the frame
 };
 
 constexpr std::size_t kFrameBufferSize = 256;  // what every transport passes

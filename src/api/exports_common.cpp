@@ -2,6 +2,7 @@
 // forwarding to the protocol object.
 #include "api/protocol_handle.hpp"
 
+using mbslave::forward;
 using mbslave::protocolOf;
 using mbslave::SlaveProtocol;
 
@@ -33,8 +34,7 @@ MBSLAVE_API int mbusSlave_configureCallbacks(
 }
 
 MBSLAVE_API int mbusSlave_serverLoop(MbusSlaveHandle* handle) {
-    SlaveProtocol* protocol = protocolOf(handle);
-    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->serverLoop();
+    return forward<SlaveProtocol>(handle, int{MB_ERR_ILLEGAL_STATE}, &SlaveProtocol::serverLoop);
 }
 
 MBSLAVE_API void mbusSlave_shutdownServer(MbusSlaveHandle* handle) {
@@ -47,18 +47,15 @@ MBSLAVE_API int mbusSlave_isStarted(MbusSlaveHandle* handle) {
 }
 
 MBSLAVE_API int mbusSlave_getConnectionStatus(MbusSlaveHandle* handle) {
-    SlaveProtocol* protocol = protocolOf(handle);
-    return protocol == nullptr ? 0 : protocol->getConnectionStatus();
+    return forward<SlaveProtocol>(handle, int{0}, &SlaveProtocol::getConnectionStatus);
 }
 
 MBSLAVE_API int mbusSlave_setTimeout(MbusSlaveHandle* handle, uint32_t timeOut) {
-    SlaveProtocol* protocol = protocolOf(handle);
-    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->setTimeout(timeOut);
+    return forward<SlaveProtocol>(handle, int{MB_ERR_ILLEGAL_STATE}, &SlaveProtocol::setTimeout, timeOut);
 }
 
 MBSLAVE_API uint32_t mbusSlave_getTimeout(MbusSlaveHandle* handle) {
-    SlaveProtocol* protocol = protocolOf(handle);
-    return protocol == nullptr ? 0 : protocol->getTimeout();
+    return forward<SlaveProtocol>(handle, uint32_t{0}, &SlaveProtocol::getTimeout);
 }
 
 MBSLAVE_API void mbusSlave_enableExceptionReplies(MbusSlaveHandle* handle) {
@@ -70,8 +67,7 @@ MBSLAVE_API void mbusSlave_disableExceptionReplies(MbusSlaveHandle* handle) {
 }
 
 MBSLAVE_API uint32_t mbusSlave_getSuccessCounter(MbusSlaveHandle* handle) {
-    SlaveProtocol* protocol = protocolOf(handle);
-    return protocol == nullptr ? 0 : protocol->getSuccessCounter();
+    return forward<SlaveProtocol>(handle, uint32_t{0}, &SlaveProtocol::getSuccessCounter);
 }
 
 MBSLAVE_API void mbusSlave_resetSuccessCounter(MbusSlaveHandle* handle) {
@@ -79,8 +75,7 @@ MBSLAVE_API void mbusSlave_resetSuccessCounter(MbusSlaveHandle* handle) {
 }
 
 MBSLAVE_API uint32_t mbusSlave_getTotalCounter(MbusSlaveHandle* handle) {
-    SlaveProtocol* protocol = protocolOf(handle);
-    return protocol == nullptr ? 0 : protocol->getTotalCounter();
+    return forward<SlaveProtocol>(handle, uint32_t{0}, &SlaveProtocol::getTotalCounter);
 }
 
 MBSLAVE_API void mbusSlave_resetTotalCounter(MbusSlaveHandle* handle) {

@@ -6,6 +6,7 @@
 #include "ip/tcp_protocol.hpp"
 #include "ip/udp_protocol.hpp"
 
+using mbslave::forward;
 using mbslave::IpProtocol;
 using mbslave::protocolAs;
 using mbslave::RtuOverTcpProtocol;
@@ -32,23 +33,19 @@ MBSLAVE_API int mbusSlave_startupIpServer(MbusSlaveHandle* handle, const char* h
 }
 
 MBSLAVE_API int mbusSlave_setPort(MbusSlaveHandle* handle, uint16_t port) {
-    IpProtocol* protocol = protocolAs<IpProtocol>(handle);
-    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->setPort(port);
+    return forward<IpProtocol>(handle, int{MB_ERR_ILLEGAL_STATE}, &IpProtocol::setPort, port);
 }
 
 MBSLAVE_API uint16_t mbusSlave_getPort(MbusSlaveHandle* handle) {
-    IpProtocol* protocol = protocolAs<IpProtocol>(handle);
-    return protocol == nullptr ? 0 : protocol->getPort();
+    return forward<IpProtocol>(handle, uint16_t{0}, &IpProtocol::getPort);
 }
 
 MBSLAVE_API int mbusSlave_setConnectionTimeOut(MbusSlaveHandle* handle, uint32_t timeOut) {
-    TcpProtocol* protocol = protocolAs<TcpProtocol>(handle);
-    return protocol == nullptr ? MB_ERR_ILLEGAL_STATE : protocol->setConnectionTimeOut(timeOut);
+    return forward<TcpProtocol>(handle, int{MB_ERR_ILLEGAL_STATE}, &TcpProtocol::setConnectionTimeOut, timeOut);
 }
 
 MBSLAVE_API uint32_t mbusSlave_getConnectionTimeOut(MbusSlaveHandle* handle) {
-    TcpProtocol* protocol = protocolAs<TcpProtocol>(handle);
-    return protocol == nullptr ? 0 : protocol->getConnectionTimeOut();
+    return forward<TcpProtocol>(handle, uint32_t{0}, &TcpProtocol::getConnectionTimeOut);
 }
 
 MBSLAVE_API void mbusSlave_configureTcpNotifications(MbusSlaveHandle* handle,

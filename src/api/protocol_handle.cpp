@@ -1,6 +1,12 @@
 #include "api/protocol_handle.hpp"
 
+#include "ip/ip_protocol.hpp"
+#include "serial/serial_protocol.hpp"
+
 namespace mbslave {
+
+// The handle tells the kinds apart by their bits: no two families may share one.
+static_assert((kind::kSerialFamily & kind::kIpFamily) == 0, "serial and IP kinds share a bit");
 
 namespace {
 

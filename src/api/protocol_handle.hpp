@@ -7,7 +7,7 @@
 #include <new>
 
 #include "engine/callback_data_table.hpp"
-#include "engine/heap_object.hpp"
+#include "base/heap_object.hpp"
 #include "engine/slave_protocol.hpp"
 #include "mbslave.h"
 
@@ -110,6 +110,15 @@ Protocol* protocolAs(MbusSlaveHandle* handle) noexcept {
     ProtocolHandle* inner = liveHandle(handle);
     if (inner == nullptr || !inner->isKindOf(Protocol::kKinds)) return nullptr;
     return static_cast<Protocol*>(inner->protocol.get());
+}
+
+// The forwarding of an exported function: calls member of the handle's
+// protocol object with args if the handle is live and of the given family,
+// else gives `refused`.
+template <typename Protocol, typename Result, typename Member, typename... Args>
+Result forward(MbusSlaveHandle* handle, Result refused, Member member, Args... args) noexcept {
+    Protocol* protocol = protocolAs<Protocol>(handle);
+    return protocol == nullptr ? refused : static_cast<Result>((protocol->*member)(args...));
 }
 
 // Installs the callbacks for one slave address (0..255) or all (-1).

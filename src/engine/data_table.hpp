@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/heap_object.hpp"
+#include "base/heap_object.hpp"
 #include "mbslave.h"
 
 namespace mbslave {

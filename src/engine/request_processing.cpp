@@ -8,31 +8,22 @@
 
 namespace mbslave {
 
-namespace {
-// Longest message any transport delivers: 513 ASCII digits decode to 255
-// bytes after the LRC is removed.
-constexpr int kMaxRequestLength = 255;
-}  // namespace
-
-bool SlaveProtocol::serveRequest(std::uint8_t* frame, int length, const RequestOrigin& origin) {
+int SlaveProtocol::serveRequest(std::uint8_t* frame, int length, const RequestOrigin& origin) {
     const int slaveAddress = frame[pdu::kSlaveAddressOffset];
-    if (dataTable(slaveAddress) == nullptr) return false;  // for another slave
+    if (dataTable(slaveAddress) == nullptr) return kNotForThisServer;
     requestInfo.slaveAddress = slaveAddress;
     if (origin.transactionId >= 0) requestInfo.transactionId = origin.transactionId;
     if (origin.peerName != nullptr) requestInfo.peerName = origin.peerName;
 
-    int replyLength;
     if (length >= 2 && !admitRequest(frame, length)) {
-        replyLength = exceptionRepliesDisabled ? 0 : exceptionReply(frame, ExceptionCode::kIllegalFunction);
-    } else {
-        replyLength = processRequest(frame, length);
+        return exceptionRepliesDisabled ? 0 : exceptionReply(frame, ExceptionCode::kIllegalFunction);
     }
-    const bool delivered = replyLength <= 0 || deliverReply(origin.channel, replyLength);
+    return processRequest(frame, length);
+}
 
-    if (origin.idleTimer != nullptr) origin.idleTimer->start(origin.idleTimeOut, now());
-    recordServedRequest(slaveAddress);
+void SlaveProtocol::finishRequest() {
+    recordServedRequest(requestInfo.slaveAddress);
     if (requestCallback != nullptr) requestCallback(requestInfo.peerName);
-    return delivered;
 }
 
 int SlaveProtocol::processRequest(std::uint8_t* frame, int length) {

@@ -27,9 +27,14 @@ bool SlaveProtocol::noDataTableConfigured() const noexcept {
     return true;
 }
 
-int SlaveProtocol::serverLoopPreamble() {
+int SlaveProtocol::serverLoop() {
     if (!isStarted()) return MB_ERR_ILLEGAL_STATE;
-    if (timeOut == 0) return MB_OK;
+    superviseMasters();
+    return servePass();
+}
+
+void SlaveProtocol::superviseMasters() {
+    if (timeOut == 0) return;
     // Address 255 is never supervised.
     for (int address = 0; address < kSlaveAddressCount - 1; ++address) {
         DataTable* table = dataTables[address];
@@ -40,7 +45,6 @@ int SlaveProtocol::serverLoopPreamble() {
             addressTimers[address].start(timeOut, now());
         }
     }
-    return MB_OK;
 }
 
 int SlaveProtocol::setTimeout(std::uint32_t milliseconds) noexcept {

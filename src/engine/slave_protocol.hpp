@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "engine/data_table.hpp"
-#include "engine/heap_object.hpp"
-#include "engine/timer.hpp"
+#include "base/heap_object.hpp"
+#include "base/timer.hpp"
 #include "mbslave.h"
 #include "platform/clock.hpp"
 
@@ -25,22 +25,18 @@ constexpr int kMaxRegisters32 = 62;
 constexpr int kMaxBits = 2000;
 // Largest frame processRequest works on and returns: slave address plus PDU.
 constexpr int kMaxFrameLength = 254;
+// Longest message a transport delivers to serveRequest (slave address and
+// PDU): an ASCII frame's 513 digits decode to 255 bytes once the LRC is
+// removed. Longer ones are answered with exception 3.
+constexpr int kMaxRequestLength = 255;
 
 // The kinds a protocol object is, one bit per class of its family (an RTU
 // object is serial and RTU): the C interface tells from them which
 // kind-specific functions apply to a handle. Each protocol class names the
-// bits of its own class and its bases as kKinds.
+// bits of its own class and its bases as kKinds; each transport family
+// names the bits of its classes (serial: the low three, IP: the high five),
+// and the C interface checks that no two families share one.
 using ProtocolKinds = std::uint8_t;
-namespace kind {
-constexpr ProtocolKinds kSerial = 1;
-constexpr ProtocolKinds kRtu = 2;
-constexpr ProtocolKinds kAscii = 4;
-constexpr ProtocolKinds kIp = 8;
-constexpr ProtocolKinds kTcp = 16;
-constexpr ProtocolKinds kRtuOverTcp = 32;
-constexpr ProtocolKinds kUdp = 64;
-constexpr ProtocolKinds kTls = 128;
-}  // namespace kind
 
 // The request context the data callbacks get, as a RequestInfo, and what
 // the library keeps beside it for them: the TLS role of the master (null on
@@ -50,21 +46,18 @@ struct RequestContext : RequestInfo {
     const char* role = nullptr;
 };
 
-// What serving a decoded request needs to know of where it came from.
+// Who sent the request being served, as the request context shows it.
 struct RequestOrigin {
     // The request context's peer; null keeps the one set at start-up (the
     // serial port's name).
     const char* peerName = nullptr;
     // The MBAP transaction identifier; -1 keeps the previous one.
     std::int32_t transactionId = -1;
-    // Handed to deliverReply: the transport's way back (TCP: the connection
-    // slot).
-    int channel = 0;
-    // Restarted with idleTimeOut once the request was served (a TCP
-    // connection's idle timer); null: none.
-    Timer* idleTimer = nullptr;
-    std::uint32_t idleTimeOut = 0;
 };
+
+// What serveRequest returns for a request whose slave address has no data
+// table: it is not for this server, and nothing was done.
+constexpr int kNotForThisServer = -1;
 
 class SlaveProtocol : public HeapObject {
 public:
@@ -78,10 +71,14 @@ public:
     SlaveProtocol& operator=(const SlaveProtocol&) = delete;
     virtual ~SlaveProtocol() = default;
 
-    // One pass of the server; an error code.
-    virtual int serverLoop() = 0;
+    // One pass of the server, the same start on every transport: a stopped
+    // server is refused (MB_ERR_ILLEGAL_STATE), each supervised address
+    // whose master time-out has elapsed is notified, then the transport's
+    // pass waits for, receives, serves and answers what arrived. An error
+    // code.
+    int serverLoop();
     virtual void shutdownServer() = 0;
-    virtual bool isStarted() const = 0;
+    bool isStarted() const noexcept { return started; }
     // Start-up without arguments, the entry that the serial start-up of the
     // C interface reaches on a handle of another kind: IP servers start on
     // every local address; every other kind refuses.
@@ -95,20 +92,18 @@ public:
         return dataTables[slaveAddress & 0xFF];
     }
 
-    // Common start of every server-loop pass: refuses a stopped server and
-    // notifies each supervised address whose master time-out has elapsed.
-    int serverLoopPreamble();
-
     // Serves a decoded request in frame[0..length) (slave address and PDU,
     // no header or check bytes), the one path of every transport except the
-    // serial broadcast. A request for an address without data table is left
-    // alone: false. Otherwise the request context takes the origin, the
-    // request is processed, its reply (if any) goes out through
-    // deliverReply, and then, in this order: the origin's idle timer
-    // restarts, the success counter, activity and address timers follow the
-    // request, and the request notification is called. True when the reply,
-    // if any, left whole.
-    bool serveRequest(std::uint8_t* frame, int length, const RequestOrigin& origin);
+    // serial broadcast: the request context takes the origin, the request is
+    // checked (admitRequest) and processed, and its reply is built in place.
+    // Returns the reply length (0: nothing to send), or kNotForThisServer
+    // for an address without data table. The transport then sends the reply
+    // and calls finishRequest.
+    int serveRequest(std::uint8_t* frame, int length, const RequestOrigin& origin);
+    // Completes a request that serveRequest served, once its reply went out
+    // (or failed to): the success counter, the activity and address timers
+    // follow it, and the request notification is called.
+    void finishRequest();
 
     // Processes the request in frame[0..length) (slave address, function
     // code, data) and builds the reply in place. Returns the reply length
@@ -136,10 +131,10 @@ public:
     std::uint32_t now() const noexcept { return tickSource(); }
 
 protected:
-    // Puts the reply that processing built over the request's frame,
-    // replyLength bytes, on the way back that channel names (a
-    // RequestOrigin's). True when all of it left.
-    virtual bool deliverReply(int channel, int replyLength) = 0;
+    // The transport's part of a pass on a started server. An error code.
+    virtual int servePass() = 0;
+    // Set by the transport once its start-up succeeded, cleared at shutdown.
+    void markStarted(bool isRunning) noexcept { started = isRunning; }
 
     // Whether the request in frame[0..length) (with a function code) may be
     // served; a refused request is answered with exception 1 (illegal
@@ -175,6 +170,9 @@ protected:
     MbRequestCallback requestCallback = nullptr;
 
 private:
+    // Notifies each supervised address whose master time-out has elapsed.
+    void superviseMasters();
+
     // Request handlers, one per function code (or pair of codes sharing a
     // layout). Each gets a request whose function code it serves, builds the
     // reply in the frame and returns its length (3 for an exception).
@@ -195,6 +193,7 @@ private:
     int dispatch(std::uint8_t* frame, int length, DataTable& table);
 
     TickSource tickSource = &platform::tickMs;
+    bool started = false;
 };
 
 }  // namespace mbslave

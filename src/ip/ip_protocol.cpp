@@ -2,16 +2,34 @@
 
 namespace mbslave {
 
+namespace {
+
+int bindFailure(platform::BindResult result) noexcept {
+    switch (result) {
+        case platform::BindResult::ok: return MB_OK;
+        case platform::BindResult::noPermission: return MB_ERR_NO_PERMISSION;
+        case platform::BindResult::addressInUse: return MB_ERR_TCP_PORT_BOUND;
+        case platform::BindResult::addressUnavailable: break;
+    }
+    return MB_ERR_TCP_PORT_NOT_AVAILABLE;
+}
+
+}  // namespace
+
 IpProtocol::~IpProtocol() { IpProtocol::shutdownServer(); }
 
 void IpProtocol::shutdownServer() {
     serverSocket.close();
+    markStarted(false);
     clearActivity();
 }
 
 int IpProtocol::startupServer(const char* hostName) {
     if (isStarted()) return MB_ERR_ILLEGAL_STATE;
-    return openServerSocket(hostName);
+    if (!socketLibrary.isStarted()) return MB_ERR_SOCKET_LIBRARY;
+    const int result = openServerSocket(hostName);
+    markStarted(result == MB_OK);
+    return result;
 }
 
 int IpProtocol::setPort(std::uint16_t port) noexcept {
@@ -31,7 +49,7 @@ int IpProtocol::bindLocalAddress(const char* hostName) {
         shutdownServer();
         return MB_ERR_TCPIP_CONNECTION;
     }
-    const int result = serverSocket.bind(local);
+    const int result = bindFailure(serverSocket.bind(local));
     if (result != MB_OK) shutdownServer();
     return result;
 }

@@ -12,6 +12,12 @@
 
 namespace mbslave {
 
+namespace kind {
+// kTls: Modbus/TCP inside TLS, the TLS library's kind.
+constexpr ProtocolKinds kIp = 8, kTcp = 16, kRtuOverTcp = 32, kUdp = 64, kTls = 128;
+constexpr ProtocolKinds kIpFamily = kIp | kTcp | kRtuOverTcp | kUdp | kTls;
+}  // namespace kind
+
 constexpr std::uint16_t kDefaultIpPort = 502;
 // MBAP header plus unit identifier and PDU.
 constexpr int kMbapFrameCapacity = mbap::kHeaderLength + kMaxFrameLength;
@@ -24,11 +30,11 @@ public:
 
     // Closes the server socket; the master activity ends at once.
     void shutdownServer() override;
-    bool isStarted() const override { return serverSocket.isValid(); }
 
     // Starts the server on the address of hostName; null or empty binds to
     // every local address. A started server is refused (MB_ERR_ILLEGAL_STATE)
-    // and left untouched. Every failure leaves the server not started.
+    // and left untouched; without the system's socket library
+    // MB_ERR_SOCKET_LIBRARY. Every failure leaves the server not started.
     int startupServer(const char* hostName);
     // Every local address; the serial start-up of the C interface ends here.
     int startupServer() override { return startupServer(nullptr); }

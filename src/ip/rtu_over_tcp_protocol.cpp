@@ -28,12 +28,9 @@ bool RtuOverTcpProtocol::serveFrontRequest(int slot, int length) {
     if (!hasValidCrc16(frame, length)) return false;
     // Address 0 is an ordinary slave address here, one without data table
     // closes the connection; transactionId is left as it was.
-    return serveRequest(frame, length - kCrcLength, connectionOrigin(slot, -1));
-}
-
-bool RtuOverTcpProtocol::deliverReply(int slot, int length) {
-    const int total = appendCrc16(frame, length);
-    return connectionSockets[slot].send(frame, static_cast<std::size_t>(total)) == total;
+    const int reply = serveRequest(frame, length - kCrcLength, connectionOrigin(slot, -1));
+    if (reply == kNotForThisServer) return false;
+    return completeOnConnection(slot, frame, reply > 0 ? appendCrc16(frame, reply) : 0);
 }
 
 }  // namespace mbslave

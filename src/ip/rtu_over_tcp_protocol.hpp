@@ -33,11 +33,6 @@ protected:
     // Every frame taken and every end of a stream counts in the total.
     void recordStreamEnd() noexcept override { ++totalCounter; }
     int streamCapacity() const noexcept override { return kRtuFrameCapacity; }
-    int connectionReceiveBuffer() const noexcept override { return 4096; }
-
-    // Appends the CRC to the reply in frame[0..length) and sends it; true
-    // when all of it left.
-    bool deliverReply(int slot, int length) override;
 
 private:
     std::uint8_t frame[kRtuFrameCapacity] = {};

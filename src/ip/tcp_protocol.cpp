@@ -58,10 +58,7 @@ int TcpProtocol::openServerSocket(const char* hostName) {
     return MB_OK;
 }
 
-int TcpProtocol::serverLoop() {
-    const int preamble = serverLoopPreamble();
-    if (preamble != MB_OK) return preamble;
-
+int TcpProtocol::servePass() {
     // Every open connection, and the listening socket while a slot is free.
     // A stream whose front already decides (a whole request, or bytes that
     // close the connection) needs no wait.
@@ -164,8 +161,19 @@ int TcpProtocol::examineStream(int slot) noexcept {
 
 bool TcpProtocol::serveFrontRequest(int slot, int length) {
     takeFromStream(slot, mbapBuffer, length);
-    return serveRequest(mbapBuffer + mbap::kHeaderLength, length - mbap::kHeaderLength,
-                        connectionOrigin(slot, mbap::transactionId(mbapBuffer)));
+    const int reply = serveRequest(mbapBuffer + mbap::kHeaderLength, length - mbap::kHeaderLength,
+                                   connectionOrigin(slot, mbap::transactionId(mbapBuffer)));
+    if (reply == kNotForThisServer) return false;
+    return completeOnConnection(slot, mbapBuffer, reply > 0 ? mbap::encodeReply(mbapBuffer, reply) : 0);
+}
+
+bool TcpProtocol::completeOnConnection(int slot, const std::uint8_t* reply, int length) {
+    // A reply that left only in part would leave the master's stream out of
+    // step; the connection is closed after the bookkeeping.
+    const bool sent = length == 0 || sendOnConnection(slot, reply, static_cast<std::size_t>(length));
+    connectionTimers[slot].start(connectionTimeOut, now());
+    finishRequest();
+    return sent;
 }
 
 void TcpProtocol::takeFromStream(int slot, std::uint8_t* into, int length) noexcept {
@@ -198,17 +206,7 @@ RequestOrigin TcpProtocol::connectionOrigin(int slot, std::int32_t transactionId
     RequestOrigin origin;
     origin.peerName = addressText(peerAddresses[slot]);
     origin.transactionId = transactionId;
-    origin.channel = slot;
-    origin.idleTimer = &connectionTimers[slot];
-    origin.idleTimeOut = connectionTimeOut;
     return origin;
-}
-
-bool TcpProtocol::deliverReply(int slot, int replyLength) {
-    const long total = mbap::encodeReply(mbapBuffer, replyLength);
-    // A reply that left only in part would leave the master's stream out of
-    // step; the connection is closed after the bookkeeping.
-    return sendOnConnection(slot, mbapBuffer, static_cast<std::size_t>(total));
 }
 
 void TcpProtocol::closeConnection(int slot) {

@@ -7,12 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/timer.hpp"
+#include "base/timer.hpp"
 #include "ip/ip_protocol.hpp"
 
 namespace mbslave {
 
 constexpr int kMaxConnections = 32;
+// A pass waits for every connection and the listener at once.
+static_assert(platform::SocketWaitSet::kCapacity >= kMaxConnections + 1, "the wait set holds every socket");
+// Socket receive buffer of the connections: room for this many of the
+// largest requests of the kind.
+constexpr int kRequestsInReceiveBuffer = 16;
 constexpr std::uint32_t kMaxConnectionTimeOut = 3600000;
 // Keep-alive timing of accepted connections: a master that vanished without
 // a word frees its slot about 90 s after its last traffic.
@@ -48,7 +53,6 @@ public:
     static constexpr ProtocolKinds kKinds = IpProtocol::kKinds | kind::kTcp;
     TcpProtocol() noexcept;
 
-    int serverLoop() override;
     // Closes every connection (without close notification), then the
     // listening socket.
     void shutdownServer() override;
@@ -63,6 +67,8 @@ public:
     platform::NativeSocket connectionDescriptor(int slot) const noexcept { return connectionSockets[slot].descriptor(); }
 
 protected:
+    // Serves what the connections sent and accepts one master.
+    int servePass() override;
     int openServerSocket(const char* hostName) override;
 
     // The framing of the kind. Examines the front of the slot's stream: the
@@ -79,9 +85,7 @@ protected:
     // Bytes of a connection's stream the kind buffers (at most a StreamBuffer).
     virtual int streamCapacity() const noexcept { return kMbapFrameCapacity; }
     // Socket receive buffer size of the connections, set on the listener.
-    virtual int connectionReceiveBuffer() const noexcept { return 4160; }
-    // Sends the MBAP-framed reply on the slot's connection.
-    bool deliverReply(int slot, int replyLength) override;
+    int connectionReceiveBuffer() const noexcept { return kRequestsInReceiveBuffer * streamCapacity(); }
 
     // The transport of the connections, under the framing. Receives at most
     // `capacity` bytes of the slot's stream without waiting: the byte count,
@@ -107,9 +111,13 @@ protected:
     // bytes after them stay for the next request, whose time then starts.
     void takeFromStream(int slot, std::uint8_t* into, int length) noexcept;
 
-    // A request of the slot's connection: its peer, the transaction
-    // identifier (-1: keep), the slot, and its idle timer.
+    // A request of the slot's connection: its peer and the transaction
+    // identifier (-1: keep).
     RequestOrigin connectionOrigin(int slot, std::int32_t transactionId) noexcept;
+    // After serveRequest: sends reply[0..length) (the framed reply, none
+    // when length is 0) on the slot's connection, restarts its idle timer
+    // and completes the request. False when the reply did not leave whole.
+    bool completeOnConnection(int slot, const std::uint8_t* reply, int length);
     // Closes the slot's connection and tells the application.
     void closeConnection(int slot);
 

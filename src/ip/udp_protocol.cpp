@@ -31,10 +31,7 @@ int UdpProtocol::requestLength(long size) const noexcept {
     return length > 0 && size == length + mbap::kHeaderLength ? length : 0;
 }
 
-int UdpProtocol::serverLoop() {
-    const int preamble = serverLoopPreamble();
-    if (preamble != MB_OK) return preamble;
-
+int UdpProtocol::servePass() {
     waitSet.clear();
     waitSet.add(serverSocket);
     switch (waitSet.wait(timeOut == 0 ? platform::SocketWaitSet::kWithoutLimit
@@ -55,16 +52,19 @@ int UdpProtocol::serverLoop() {
     RequestOrigin origin;
     origin.peerName = addressText(replyTo);
     origin.transactionId = mbap::transactionId(mbapBuffer);
-    serveRequest(mbapBuffer + mbap::kHeaderLength, length, origin);
+    const int reply = serveRequest(mbapBuffer + mbap::kHeaderLength, length, origin);
+    if (reply == kNotForThisServer) return MB_OK;
+    if (reply > 0) sendReply(reply);
+    finishRequest();
     return MB_OK;
 }
 
-bool UdpProtocol::deliverReply(int, int replyLength) {
+void UdpProtocol::sendReply(int replyLength) noexcept {
     const int total = mbap::encodeReply(mbapBuffer, replyLength);
     // From the address the request came to, which a master on a connected
     // socket expects. A datagram that cannot leave is lost like any other;
     // the master repeats its request.
-    return serverSocket.sendTo(mbapBuffer, static_cast<std::size_t>(total), replyTo, replyFrom) == total;
+    serverSocket.sendTo(mbapBuffer, static_cast<std::size_t>(total), replyTo, replyFrom);
 }
 
 }  // namespace mbslave

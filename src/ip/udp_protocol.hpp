@@ -16,7 +16,6 @@ public:
     static constexpr ProtocolKinds kKinds = IpProtocol::kKinds | kind::kUdp;
     UdpProtocol() noexcept;
 
-    int serverLoop() override;
     // Descriptor of the datagram socket (-1 when not started), for inspection.
     platform::NativeSocket serverDescriptor() const noexcept { return serverSocket.descriptor(); }
 
@@ -24,11 +23,13 @@ protected:
     // Datagram socket: bind (without address reuse), non-blocking, a
     // 260-byte send buffer and a receive buffer for bursts.
     int openServerSocket(const char* hostName) override;
-    // Sends the reply datagram to the request's source, from the address
-    // the request came to.
-    bool deliverReply(int channel, int replyLength) override;
+    // One datagram, one request; malformed datagrams are dropped.
+    int servePass() override;
 
 private:
+    // Sends the reply datagram to the request's source, from the address
+    // the request came to.
+    void sendReply(int replyLength) noexcept;
     // The request length of a well-formed request datagram of `size` bytes
     // in mbapBuffer, 0 for one to drop.
     int requestLength(long size) const noexcept;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "engine/heap_object.hpp"
+#include "base/heap_object.hpp"
 
 namespace mbslave::platform {
 

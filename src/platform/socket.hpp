@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mbslave.h"
 #include "platform/socket_faults.hpp"
 
 namespace mbslave::platform {
@@ -26,6 +25,14 @@ constexpr std::uint32_t kAnyAddress = 0;
 using NativeSocket = std::intptr_t;
 constexpr NativeSocket kInvalidSocket = -1;
 
+
+// How a bind ended.
+enum class BindResult {
+    ok,
+    noPermission,        // the system refused this user the address or port
+    addressInUse,        // another socket has the port
+    addressUnavailable,  // not an address of this host, or another failure
+};
 
 enum class SocketOption { reuseAddress, noDelay, keepAlive, receiveBuffer, sendBuffer };
 
@@ -94,9 +101,7 @@ public:
     // after `probes` unanswered ones (Windows before 10 sends 10 probes).
     // False when the system refused keep-alive itself.
     bool setKeepAlive(int idleSeconds, int intervalSeconds, int probes) noexcept;
-    // MB_OK; MB_ERR_NO_PERMISSION, MB_ERR_TCP_PORT_BOUND (another socket has
-    // the port) or MB_ERR_TCP_PORT_NOT_AVAILABLE.
-    int bind(const Ipv4Endpoint& local) noexcept;
+    BindResult bind(const Ipv4Endpoint& local) noexcept;
     // Listens and sets aside a reserve descriptor for accept().
     bool listen(int backlog) noexcept;
     // Port the socket is bound to (0 if unbound or unknown).

@@ -113,18 +113,18 @@ bool Socket::setKeepAlive(int idleSeconds, int intervalSeconds, int probes) noex
     return true;
 }
 
-int Socket::bind(const Ipv4Endpoint& local) noexcept {
+BindResult Socket::bind(const Ipv4Endpoint& local) noexcept {
     const sockaddr_in record = toSockaddr(local);
     if (unlessInjected(faults_, SocketCall::bind, [&] {
             return ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&record), sizeof record);
         }) == 0) {
-        return MB_OK;
+        return BindResult::ok;
     }
     switch (errno) {
         case EACCES:
-        case EPERM: return MB_ERR_NO_PERMISSION;
-        case EADDRINUSE: return MB_ERR_TCP_PORT_BOUND;
-        default: return MB_ERR_TCP_PORT_NOT_AVAILABLE;
+        case EPERM: return BindResult::noPermission;
+        case EADDRINUSE: return BindResult::addressInUse;
+        default: return BindResult::addressUnavailable;
     }
 }
 

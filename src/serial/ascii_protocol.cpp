@@ -14,17 +14,14 @@ constexpr int kLongestAsciiFrame = 1 + kMaxAsciiDigits + 2;
 
 AsciiProtocol::AsciiProtocol() noexcept { requestInfo.protocolType = MB_PROTOCOL_ASCII; }
 
-int AsciiProtocol::serverLoop() {
-    const int preamble = serverLoopPreamble();
-    if (preamble != MB_OK) return preamble;
-
+int AsciiProtocol::servePass() {
     int digits = 0;
     const int received = receiveFrame(digits);
     if (received == MB_ERR_IO) return MB_ERR_IO;
     if (received != MB_OK) return MB_OK;  // nothing came, or dropped
 
-    const int length = decodeFrame(digits);
-    if (length < 0) return MB_OK;
+    int length = 0;
+    if (decodeFrame(digits, length) != MB_OK) return MB_OK;  // dropped
     serveFrame(frame, length);
     return MB_OK;
 }
@@ -66,14 +63,14 @@ int AsciiProtocol::receiveFrame(int& digits) {
     }
 }
 
-int AsciiProtocol::decodeFrame(int digits) noexcept {
-    if (digits < kMinAsciiDigits) return -1;
-    const int length = digits / 2 - 1;  // an odd last digit is ignored
+int AsciiProtocol::decodeFrame(int digits, int& length) noexcept {
+    if (digits < kMinAsciiDigits) return MB_ERR_INVALID_FRAME;
+    length = digits / 2 - 1;  // an odd last digit is ignored
     const auto* hex = reinterpret_cast<const std::uint8_t*>(text);
     for (int i = 0; i <= length; ++i) {  // the message, then its LRC byte
         frame[i] = static_cast<std::uint8_t>(hexPairToByte(hex[2 * i], hex[2 * i + 1]));
     }
-    return lrc(frame, length) == frame[length] ? length : -1;
+    return lrc(frame, length) == frame[length] ? MB_OK : MB_ERR_INVALID_FRAME;
 }
 
 int AsciiProtocol::sendReply(int length) {

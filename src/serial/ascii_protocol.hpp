@@ -15,6 +15,7 @@ namespace mbslave {
 constexpr int kMaxAsciiDigits = 513;
 // 255 message bytes and their LRC byte.
 constexpr int kAsciiFrameSize = kMaxAsciiDigits / 2;
+static_assert(kAsciiFrameSize == kMaxRequestLength + 1, "an ASCII frame decodes to the longest request and its LRC");
 // Fewer digits carry no slave address besides the LRC.
 constexpr int kMinAsciiDigits = 4;
 // ":" + 2 x 254 reply digits + 2 LRC digits + CR LF.
@@ -26,9 +27,10 @@ public:
     static constexpr ProtocolKinds kKinds = SerialProtocol::kKinds | kind::kAscii;
     AsciiProtocol() noexcept;
 
-    int serverLoop() override;
 
 protected:
+    // Receives one frame and serves it.
+    int servePass() override;
     // Sends frame[0..length) as a line of text with its LRC.
     // MB_OK, MB_ERR_SEND_TIMEOUT or MB_ERR_IO.
     int sendReply(int length) override;
@@ -41,9 +43,9 @@ private:
     // the number of its digits stored in text, MB_ERR_INVALID_FRAME when
     // nothing came in time or the frame is dropped, MB_ERR_IO.
     int receiveFrame(int& digits);
-    // Decodes the digits into frame; the message length, or -1 when the
-    // frame is too short or its LRC is wrong.
-    int decodeFrame(int digits) noexcept;
+    // Decodes the digits into frame: MB_OK with length the message length,
+    // MB_ERR_INVALID_FRAME when the frame is too short or its LRC is wrong.
+    int decodeFrame(int digits, int& length) noexcept;
 };
 
 }  // namespace mbslave

@@ -23,10 +23,7 @@ int RtuProtocol::startupSerialServer(const MbWideChar* portName, int baudRate, i
     return SerialProtocol::startupSerialServer(portName, baudRate, dataBits, stopBits, parity);
 }
 
-int RtuProtocol::serverLoop() {
-    const int preamble = serverLoopPreamble();
-    if (preamble != MB_OK) return preamble;
-
+int RtuProtocol::servePass() {
     const int first = port.readByte(&frame[0], timeOut * 1000);
     if (first == MB_ERR_REPLY_TIMEOUT) return MB_OK;  // no request this time
     if (first != MB_OK) return MB_ERR_IO;

@@ -15,7 +15,6 @@ public:
     static constexpr ProtocolKinds kKinds = SerialProtocol::kKinds | kind::kRtu;
     RtuProtocol() noexcept;
 
-    int serverLoop() override;
     // Computes the silent interval from the baud rate and the tolerance,
     // takes 8 data bits only, then starts like every serial server.
     int startupSerialServer(const MbWideChar* portName, int baudRate, int dataBits, int stopBits,
@@ -27,6 +26,8 @@ public:
     std::int32_t getSilentInterval() const noexcept { return silentInterval; }
 
 protected:
+    // Receives one frame and serves it.
+    int servePass() override;
     // Sends frame[0..length) with its CRC once the line has been silent for
     // one silent interval. MB_OK, MB_ERR_SEND_TIMEOUT or MB_ERR_IO.
     int sendReply(int length) override;

@@ -120,7 +120,7 @@ int SerialPort::write(const std::uint8_t* buffer, int length, std::uint32_t time
 
 int SerialPort::purge() noexcept {
     if (!isOpen()) return MB_ERR_ILLEGAL_STATE;
-    return device_->purge() == DeviceResult::ok ? 0 : MB_ERR_IO;
+    return device_->purge() == DeviceResult::ok ? MB_OK : MB_ERR_IO;
 }
 
 int SerialPort::drain(std::uint32_t timeout) noexcept {
@@ -137,7 +137,7 @@ int SerialPort::driveRts(bool asserted) noexcept {
     if (!isOpen()) return MB_ERR_ILLEGAL_STATE;
     if (handshake_ != HANDSHAKE_NONE) return MB_ERR_ILLEGAL_STATE;
     if (device_->driverSwitchesRts()) return MB_OK;
-    return device_->setRts(asserted) == DeviceResult::ok ? 0 : MB_ERR_IO;
+    return device_->setRts(asserted) == DeviceResult::ok ? MB_OK : MB_ERR_IO;
 }
 
 }  // namespace mbslave

@@ -8,13 +8,11 @@
 
 namespace mbslave {
 
-SerialProtocol::~SerialProtocol() {
-    port.close();
-    clearActivity();
-}
+SerialProtocol::~SerialProtocol() { SerialProtocol::shutdownServer(); }
 
 void SerialProtocol::shutdownServer() {
     port.close();
+    markStarted(false);
     clearActivity();
 }
 
@@ -51,6 +49,7 @@ int SerialProtocol::startupSerial(const char* portName, int baudRate, int dataBi
     } else {
         port.setRts();
     }
+    markStarted(true);
     return MB_OK;
 }
 
@@ -96,14 +95,21 @@ void SerialProtocol::serveFrame(std::uint8_t* frame, int length) {
         serveBroadcast(frame, length);
         return;
     }
-    serveRequest(frame, length, RequestOrigin{});  // the peer stays the port's name
+    // The peer stays the port's name.
+    const int reply = serveRequest(frame, length, RequestOrigin{});
+    if (reply == kNotForThisServer) return;
+    // A reply that did not reach the line is lost like one that noise
+    // corrupted: the master repeats its request, and a device that failed
+    // shows at the next read.
+    if (reply > 0) static_cast<void>(sendReply(reply));
+    finishRequest();
 }
 
 void SerialProtocol::serveBroadcast(std::uint8_t* frame, int length) {
     // Each address builds its reply over the frame, so the next one gets
     // the request from this copy.
-    std::uint8_t request[kMaxBroadcastLength];
-    if (length > kMaxBroadcastLength) length = kMaxBroadcastLength;
+    std::uint8_t request[kMaxRequestLength];
+    if (length > kMaxRequestLength) length = kMaxRequestLength;
     std::memcpy(request, frame, static_cast<std::size_t>(length));
     for (int address = 1; address < kSlaveAddressCount - 1; ++address) {
         if (dataTables[address] != nullptr) {

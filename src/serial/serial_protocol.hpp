@@ -14,9 +14,12 @@
 
 namespace mbslave {
 
+namespace kind {
+constexpr ProtocolKinds kSerial = 1, kRtu = 2, kAscii = 4;
+constexpr ProtocolKinds kSerialFamily = kSerial | kRtu | kAscii;
+}  // namespace kind
+
 constexpr std::uint32_t kMaxRs485Delay = 100000;
-// Longest message a serial framing delivers (ASCII: 513 digits).
-constexpr int kMaxBroadcastLength = 255;
 
 class SerialProtocol : public SlaveProtocol {
 public:
@@ -27,7 +30,6 @@ public:
 
     // Closes the port; the connection status drops to 0 at once.
     void shutdownServer() override;
-    bool isStarted() const override { return port.isOpen(); }
     // The started port's driver switches RTS itself (kernel RS-485 mode):
     // the server then leaves RTS alone, also in RS-485 mode.
     bool rtsSwitchedByDriver() const noexcept { return port.driverSwitchesRts(); }
@@ -43,7 +45,10 @@ public:
     // Puts another serial device behind the port (tests, fuzzers); null goes
     // back to the system's device. Meant for a stopped server: a started one
     // loses its port.
-    void attachSerialDevice(platform::SerialDevice* device) noexcept { port.attachDevice(device); }
+    void attachSerialDevice(platform::SerialDevice* device) noexcept {
+        port.attachDevice(device);
+        markStarted(false);
+    }
 
 protected:
     // Start-up with an 8-bit port name that outlives the server (peerName
@@ -77,7 +82,7 @@ protected:
     }
 
     // A broadcast (slave address 0) received in frame[0..length), length at
-    // most 255: every configured address 1..254 carries it out as received,
+    // most kMaxRequestLength: every configured address 1..254 carries it out as received,
     // with its own address in byte 0; nothing is sent. Each address's master
     // time-out timer restarts after its turn, with or without a table; then
     // the activity timer and the success counter. requestInfo.slaveAddress
@@ -86,14 +91,13 @@ protected:
 
     // A request that passed its framing check, in frame[0..length) without
     // the check bytes: a broadcast is carried out without reply, any other
-    // request is served like on every transport (its reply goes out through
-    // sendReply; a lost reply is not reported).
+    // request is served like on every transport, its reply put on the line
+    // by sendReply.
     void serveFrame(std::uint8_t* frame, int length);
 
     // Puts the reply in the framing's frame, length bytes, on the line with
     // its check bytes. MB_OK, MB_ERR_SEND_TIMEOUT or MB_ERR_IO.
     virtual int sendReply(int length) = 0;
-    bool deliverReply(int, int replyLength) override { return sendReply(replyLength) == MB_OK; }
 
     SerialPort port;
     bool rs485Mode = false;

@@ -1,7 +1,7 @@
 // Wide (UTF-16) texts of the C interface turned into 8-bit (UTF-8) ones.
 #pragma once
 
-#include "engine/heap_object.hpp"
+#include "base/heap_object.hpp"
 #include "mbslave.h"
 
 namespace mbslave {

@@ -29,8 +29,8 @@ int TlsProtocol::openServerSocket(const char* hostName) {
     return ready != MB_OK ? ready : TcpProtocol::openServerSocket(hostName);
 }
 
-int TlsProtocol::serverLoop() {
-    const int result = TcpProtocol::serverLoop();
+int TlsProtocol::servePass() {
+    const int result = TcpProtocol::servePass();
     if (result != MB_OK) return result;
     // Half-done handshakes must not hold the 32 places.
     const std::uint32_t tick = now();

@@ -10,7 +10,7 @@
 
 #include <openssl/ssl.h>
 
-#include "engine/timer.hpp"
+#include "base/timer.hpp"
 #include "ip/tcp_protocol.hpp"
 #include "mbslave_tls.h"
 #include "tls/socket_bio.hpp"
@@ -31,7 +31,6 @@ public:
     // False when OpenSSL could not set up the context at creation.
     bool isUsable() const noexcept { return context.isValid() && bioMethod.isValid(); }
 
-    int serverLoop() override;
 
     // Refused while started (MB_ERR_ILLEGAL_STATE); a null name is
     // MB_ERR_ILLEGAL_ARGUMENT; otherwise TlsContext's results.
@@ -40,6 +39,8 @@ public:
     void setAuthorizationCallback(MbTlsAuthorizationCallback callback) noexcept { authorize = callback; }
 
 protected:
+    // The Modbus/TCP pass, then the handshakes past their time-out close.
+    int servePass() override;
     // Refuses a start-up without certificate, key and CA.
     int openServerSocket(const char* hostName) override;
     // Steps the handshake until it is done, then reads decrypted bytes.

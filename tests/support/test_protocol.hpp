@@ -1,5 +1,5 @@
-// A protocol object without a transport: start, stop and a server loop that
-// runs the common preamble and then serves frames that the test queued.
+// A protocol object without a transport: start, stop and a pass that serves
+// the frames the test queued.
 #pragma once
 
 #include <array>
@@ -17,39 +17,36 @@ public:
         requestInfo.protocolType = protocolType;
     }
 
-    int serverLoop() override {
-        const int result = serverLoopPreamble();
-        if (result != MB_OK) return result;
-        ++passes;
-        if (pending.empty()) return MB_OK;
-        std::vector<std::uint8_t> request = pending.front();
-        pending.erase(pending.begin());
-        ++totalCounter;
-        const std::uint8_t address = request[0];
-        if (dataTable(address) == nullptr) return MB_OK;
-        std::memcpy(frame.data(), request.data(), request.size());
-        requestInfo.slaveAddress = address;
-        const int length = processRequest(frame.data(), static_cast<int>(request.size()));
-        replies.emplace_back(frame.begin(), frame.begin() + length);
-        recordServedRequest(address);
-        return MB_OK;
-    }
     void shutdownServer() override {
-        started = false;
+        markStarted(false);
         clearActivity();
     }
-    bool isStarted() const override { return started; }
-    // The server loop takes each reply from the frame.
-    bool deliverReply(int, int) override { return true; }
 
-    void start() { started = true; }
+    void start() { markStarted(true); }
     void queue(std::vector<std::uint8_t> request) { pending.push_back(std::move(request)); }
 
     using SlaveProtocol::addressTimers;
     using SlaveProtocol::dataTables;
     using SlaveProtocol::requestInfo;
 
-    bool started = false;
+protected:
+    // Serves the next queued frame the way every transport does: through
+    // serveRequest, the reply taken from the frame, then finishRequest.
+    int servePass() override {
+        ++passes;
+        if (pending.empty()) return MB_OK;
+        std::vector<std::uint8_t> request = pending.front();
+        pending.erase(pending.begin());
+        ++totalCounter;
+        std::memcpy(frame.data(), request.data(), request.size());
+        const int length = serveRequest(frame.data(), static_cast<int>(request.size()), RequestOrigin{});
+        if (length == kNotForThisServer) return MB_OK;
+        replies.emplace_back(frame.begin(), frame.begin() + length);
+        finishRequest();
+        return MB_OK;
+    }
+
+public:
     int passes = 0;
     std::vector<std::vector<std::uint8_t>> pending;
     std::vector<std::vector<std::uint8_t>> replies;

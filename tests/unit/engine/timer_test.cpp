@@ -1,4 +1,4 @@
-#include "engine/timer.hpp"
+#include "base/timer.hpp"
 #include "platform/clock.hpp"
 
 #include <gtest/gtest.h>

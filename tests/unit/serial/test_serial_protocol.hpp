@@ -13,9 +13,7 @@ class TestSerialProtocol : public SerialProtocol {
 public:
     TestSerialProtocol() noexcept { requestInfo.protocolType = MB_PROTOCOL_RTU; }
 
-    int serverLoop() override {
-        const int result = serverLoopPreamble();
-        if (result != MB_OK) return result;
+    int servePass() override {
         std::uint8_t byte = 0;
         const int read = port.readByte(&byte, timeOut * 1000);
         if (read == MB_ERR_REPLY_TIMEOUT) return MB_OK;

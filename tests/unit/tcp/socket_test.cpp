@@ -19,7 +19,7 @@ class SocketTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(listener.openStream());
-        ASSERT_EQ(listener.bind({0x7F000001u, 0}), MB_OK);
+        ASSERT_EQ(listener.bind({0x7F000001u, 0}), platform::BindResult::ok);
         ASSERT_TRUE(listener.listen(5));
         port = listener.localPort();
         ASSERT_NE(port, 0);
@@ -80,7 +80,7 @@ TEST_F(SocketTest, SecondBindOfAPortIsReportedAsInUse) {
     Socket second;
     ASSERT_TRUE(second.openStream());
     second.setOption(SocketOption::reuseAddress, 1);
-    EXPECT_EQ(second.bind({0x7F000001u, port}), MB_ERR_TCP_PORT_BOUND);
+    EXPECT_EQ(second.bind({0x7F000001u, port}), platform::BindResult::addressInUse);
 }
 
 TEST(DatagramSocket, ReportsTheSourceAndTheFullSizeOfACutDatagram) {
@@ -88,8 +88,8 @@ TEST(DatagramSocket, ReportsTheSourceAndTheFullSizeOfACutDatagram) {
     Socket sender;
     ASSERT_TRUE(receiver.openDatagram());
     ASSERT_TRUE(sender.openDatagram());
-    ASSERT_EQ(receiver.bind({0x7F000001u, 0}), MB_OK);
-    ASSERT_EQ(sender.bind({0x7F000002u, 0}), MB_OK);
+    ASSERT_EQ(receiver.bind({0x7F000001u, 0}), platform::BindResult::ok);
+    ASSERT_EQ(sender.bind({0x7F000002u, 0}), platform::BindResult::ok);
     const Ipv4Endpoint destination{0x7F000001u, receiver.localPort()};
     const std::vector<std::uint8_t> large(300, 0x5A);
     ASSERT_EQ(sender.sendTo(large.data(), large.size(), destination), 300);
