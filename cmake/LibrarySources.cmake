@@ -16,7 +16,6 @@ set(MBSLAVE_SOURCES
   src/engine/diagnostic_requests.cpp
   src/engine/file_record_requests.cpp
   src/engine/register_requests.cpp
-  src/engine/request_processing.cpp
   src/engine/rtu_request_length.cpp
   src/engine/slave_protocol.cpp
   src/ip/ip_protocol.cpp

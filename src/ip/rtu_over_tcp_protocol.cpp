@@ -15,10 +15,7 @@ int RtuOverTcpProtocol::examineStream(int slot) noexcept {
     if (stream.count < kMinRtuOverTcpFrame) return kRequestIncomplete;
     const int length = rtuRequestLength(stream.bytes, stream.count, RtuLengthRules::byteStream);
     if (length == kRtuLengthUntold) return stream.count;
-    if (length > kRtuFrameCapacity) {
-        ++totalCounter;
-        return kStreamBroken;
-    }
+    if (length > kRtuFrameCapacity) return kStreamBroken;
     return length != kRtuLengthPending && stream.count >= length ? length : kRequestIncomplete;
 }
 

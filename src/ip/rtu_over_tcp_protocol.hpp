@@ -30,7 +30,9 @@ protected:
     // Takes the frame; a frame failing its CRC (the stream's framing is
     // lost) or for an address without data table closes the connection.
     bool serveFrontRequest(int slot, int length) override;
-    // Every frame taken and every end of a stream counts in the total.
+    // The total counter counts every frame the stream ends: each frame
+    // taken (serveFrontRequest) and the end of a stream without a whole
+    // frame (broken, cut off, or closed by the master).
     void recordStreamEnd() noexcept override { ++totalCounter; }
     int streamCapacity() const noexcept override { return kRtuFrameCapacity; }
 

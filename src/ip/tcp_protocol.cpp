@@ -104,7 +104,10 @@ bool TcpProtocol::serveSlot(int slot, bool readable) {
         }
         stream.frontLength = examineStream(slot);
     }
-    if (stream.frontLength == kStreamBroken) return false;
+    if (stream.frontLength == kStreamBroken) {
+        recordStreamEnd();
+        return false;
+    }
     if (stream.frontLength > 0) {
         if (!serveFrontRequest(slot, stream.frontLength)) return false;
         stream.frontLength = examineStream(slot);

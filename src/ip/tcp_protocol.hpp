@@ -80,7 +80,8 @@ protected:
     // stream and takes it from the stream; false closes the connection.
     virtual bool serveFrontRequest(int slot, int length);
     // The stream ended without a whole request at its front: the master
-    // closed or reset, or a started request did not arrive in time.
+    // closed or reset, a started request did not arrive in time, or its
+    // front cannot start a request.
     virtual void recordStreamEnd() noexcept {}
     // Bytes of a connection's stream the kind buffers (at most a StreamBuffer).
     virtual int streamCapacity() const noexcept { return kMbapFrameCapacity; }

@@ -31,6 +31,8 @@ int RtuProtocol::servePass() {
     int count = 1;
     const int received = receiveFrame(count);
     if (received == MB_ERR_IO) return MB_ERR_IO;
+    // Every frame that ended counts, dropped or not.
+    ++totalCounter;
     if (received != MB_OK) return MB_OK;  // dropped
     if (!hasValidCrc16(frame, count)) return MB_OK;
 
@@ -46,7 +48,6 @@ int RtuProtocol::receiveFrame(int& count) {
         const int read = port.readByte(&frame[count], static_cast<std::uint32_t>(silentInterval));
         if (read == MB_ERR_REPLY_TIMEOUT) {
             // The line was silent for one interval: the frame has ended.
-            ++totalCounter;
             return overflow || count < kMinRtuFrameLength ? MB_ERR_INVALID_FRAME : MB_OK;
         }
         if (read != MB_OK) return MB_ERR_IO;
@@ -58,15 +59,9 @@ int RtuProtocol::receiveFrame(int& count) {
         } else {
             overflow = true;
         }
-        if (!overflow && endsByExpectedLength(count)) {
-            ++totalCounter;
-            return MB_OK;
-        }
+        if (!overflow && endsByExpectedLength(count)) return MB_OK;
         // A line that never falls silent: the pass returns all the same.
-        if (frameTimeExceeded(startedAt, limit)) {
-            ++totalCounter;
-            return MB_ERR_INVALID_FRAME;
-        }
+        if (frameTimeExceeded(startedAt, limit)) return MB_ERR_INVALID_FRAME;
     }
 }
 
