@@ -29,6 +29,7 @@
 #include "api/protocol_handle.hpp"
 #include "engine/crc16.hpp"
 #include "ip/tcp_protocol.hpp"
+#include "support/frames.hpp"
 #include "support/loopback_client.hpp"
 #include "support/loopback_datagram.hpp"
 #include "support/mbap.hpp"
@@ -71,13 +72,6 @@ struct Figures {
     std::atomic<long> connections{0};
 };
 
-Bytes rtuFrame(const Bytes& request) {
-    Bytes frame = request;
-    frame.resize(request.size() + 2);
-    appendCrc16(frame.data(), static_cast<int>(request.size()));
-    return frame;
-}
-
 // A valid read request drawn from the generator, and the reply the table gives.
 struct ValidRequest {
     Bytes request;
@@ -95,7 +89,7 @@ ValidRequest drawValid(std::mt19937& random) {
 Bytes drawHostile(std::mt19937& random, Kind kind, std::uint16_t transactionId) {
     std::vector<Bytes> seeds = validRequestPerFunctionCode(kUnit);
     Bytes request = seeds[random() % seeds.size()];
-    Bytes frame = kind == Kind::rtuOverTcp ? rtuFrame(request) : mbapFrame(transactionId, request);
+    Bytes frame = kind == Kind::rtuOverTcp ? withCrc(request) : mbapFrame(transactionId, request);
     switch (random() % 5) {
         case 0:  // noise
             frame.resize(1 + random() % 300);
@@ -202,8 +196,8 @@ void validConnectionMaster(const Server& server, Figures& figures, const std::at
             correct = master.send(mbapFrame(transaction, valid.request)) &&
                       readMbapReply(master, transaction, kReplyWaitMs) == valid.reply;
         } else {
-            const Bytes expected = rtuFrame(valid.reply);
-            correct = master.send(rtuFrame(valid.request)) && receiveExactly(master, expected.size()) == expected;
+            const Bytes expected = withCrc(valid.reply);
+            correct = master.send(withCrc(valid.request)) && receiveExactly(master, expected.size()) == expected;
         }
         ++(correct ? figures.validAnswered : figures.validWrong);
         if (!correct) {
@@ -348,10 +342,10 @@ bool answersValidRequest(Server& server) {
     if (!master.connect(server.port)) return false;
     mbusSlave_serverLoop(server.handle);  // accepts
     const bool isTcp = server.kind == Kind::tcp;
-    if (!master.send(isTcp ? mbapFrame(0x8001, valid.request) : rtuFrame(valid.request))) return false;
+    if (!master.send(isTcp ? mbapFrame(0x8001, valid.request) : withCrc(valid.request))) return false;
     mbusSlave_serverLoop(server.handle);
     const bool correct = isTcp ? readMbapReply(master, 0x8001) == valid.reply
-                               : master.receive(valid.reply.size() + 2) == rtuFrame(valid.reply);
+                               : master.receive(valid.reply.size() + 2) == withCrc(valid.reply);
     master.close();
     for (int i = 0; i < 10 && openConnections(server) > 0; ++i) mbusSlave_serverLoop(server.handle);
     return correct;

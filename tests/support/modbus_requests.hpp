@@ -6,11 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/frames.hpp"
 #include "support/permissive_table.hpp"
 
 namespace mbslave::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 inline std::uint8_t highByte(int value) { return static_cast<std::uint8_t>(value >> 8); }
 inline std::uint8_t lowByte(int value) { return static_cast<std::uint8_t>(value); }

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "mbslave.h"
+#include "support/callbacks.hpp"
 #include "support/handle_ptr.hpp"
 #include "unit/serial/pty_pair.hpp"
 
@@ -62,10 +63,9 @@ int ptyWriteCoils(int startRef, const char bitArr[], int refCnt, const RequestIn
 
 template <int Address>
 void configurePtyAddress(MbusSlaveHandle* handle) {
-    mbusSlave_configureCallbacks(handle, Address, ptyReadRegisters, ptyWriteRegisters<Address>,
-                                 ptyReadRegisters, ptyReadCoils, ptyWriteCoils<Address>, ptyReadCoils,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr);
+    configureCallbacks(handle, Address,
+                       {ptyReadRegisters, ptyWriteRegisters<Address>, ptyReadRegisters, ptyReadCoils,
+                        ptyWriteCoils<Address>, ptyReadCoils});
 }
 
 // Addresses 1, 17, 254 and 255 are served; the protocol time-out is 100 ms

@@ -15,6 +15,7 @@
 #include "serial/ascii_hex.hpp"
 #include "serial/ascii_protocol.hpp"
 #include "serial/rtu_protocol.hpp"
+#include "support/frames.hpp"
 #include "support/loopback_client.hpp"
 #include "support/loopback_datagram.hpp"
 #include "support/mbap.hpp"
@@ -58,26 +59,6 @@ TEST(AllocationCounter, SeesMallocAndOperatorNew) {
         EXPECT_EQ(values[99], 1);
     }
     EXPECT_GE(allocationsCounted() - before, 2);
-}
-
-Bytes rtuFrame(const Bytes& request) {
-    Bytes frame = request;
-    frame.resize(request.size() + 2);
-    appendCrc16(frame.data(), static_cast<int>(request.size()));
-    return frame;
-}
-
-Bytes asciiFrame(const Bytes& request) {
-    Bytes text{':'};
-    const std::uint8_t check = lrc(request.data(), static_cast<int>(request.size()));
-    for (std::size_t i = 0; i <= request.size(); ++i) {
-        const std::uint8_t byte = i < request.size() ? request[i] : check;
-        text.push_back(static_cast<std::uint8_t>(nibbleToHex(byte >> 4)));
-        text.push_back(static_cast<std::uint8_t>(nibbleToHex(byte)));
-    }
-    text.push_back('\r');
-    text.push_back('\n');
-    return text;
 }
 
 // A started IP server of the handle's kind on an ephemeral loopback port,
@@ -133,7 +114,7 @@ TEST(ZeroAllocation, ModbusTcp) {
 TEST(ZeroAllocation, RtuOverTcp) {
     std::vector<Bytes> frames;
     for (const Bytes& request : requestMix()) {
-        if (request.size() >= 3) frames.push_back(rtuFrame(request));  // shorter frames close the connection
+        if (request.size() >= 3) frames.push_back(withCrc(request));  // shorter frames close the connection
     }
     expectConnectionServerAllocatesNothing(mbusSlave_createRtuOverTcpProtocol(), frames, 5);
 }
@@ -190,14 +171,17 @@ void expectSerialServerAllocatesNothing(const std::vector<Bytes>& frames) {
 TEST(ZeroAllocation, Rtu) {
     std::vector<Bytes> frames;
     for (const Bytes& request : requestMix()) {
-        if (request.size() >= 2) frames.push_back(rtuFrame(request));  // shorter frames are dropped
+        if (request.size() >= 2) frames.push_back(withCrc(request));  // shorter frames are dropped
     }
     expectSerialServerAllocatesNothing<RtuProtocol>(frames);
 }
 
 TEST(ZeroAllocation, Ascii) {
     std::vector<Bytes> frames;
-    for (const Bytes& request : requestMix()) frames.push_back(asciiFrame(request));
+    for (const Bytes& request : requestMix()) {
+        const std::string text = asciiFrame(request);
+        frames.emplace_back(text.begin(), text.end());
+    }
     expectSerialServerAllocatesNothing<AsciiProtocol>(frames);
 }
 

@@ -6,6 +6,7 @@
 #include "serial/ascii_hex.hpp"
 #include "serial/ascii_protocol.hpp"
 #include "serial/rtu_protocol.hpp"
+#include "support/frames.hpp"
 #include "support/wide_literal.hpp"
 
 namespace mbslave::test {
@@ -34,9 +35,7 @@ public:
     RtuTarget() : SerialTarget(std::make_unique<RtuProtocol>()) {}
 
     std::optional<Bytes> exchange(const Bytes& request) override {
-        Bytes frame = request;
-        frame.resize(request.size() + 2);
-        appendCrc16(frame.data(), static_cast<int>(request.size()));
+        const Bytes frame = withCrc(request);
         const std::string written = runPass(std::string(frame.begin(), frame.end()));
         if (written.size() < 4 ||
             !hasValidCrc16(reinterpret_cast<const std::uint8_t*>(written.data()), static_cast<int>(written.size()))) {
@@ -67,17 +66,7 @@ public:
 
 AsciiTarget::AsciiTarget() : SerialTarget(std::make_unique<AsciiProtocol>()) {}
 
-std::string AsciiTarget::frameText(const Bytes& message) {
-    std::string text = ":";
-    for (std::uint8_t byte : message) {
-        text += nibbleToHex(byte >> 4);
-        text += nibbleToHex(byte);
-    }
-    const std::uint8_t check = lrc(message.data(), static_cast<int>(message.size()));
-    text += nibbleToHex(check >> 4);
-    text += nibbleToHex(check);
-    return text + "\r\n";
-}
+std::string AsciiTarget::frameText(const Bytes& message) { return asciiFrame(message); }
 
 std::optional<Bytes> AsciiTarget::exchange(const Bytes& request) { return exchangeText(frameText(request)); }
 

@@ -4,6 +4,7 @@
 #include "attack_target.hpp"
 #include "engine/crc16.hpp"
 #include "ip/tcp_protocol.hpp"
+#include "support/frames.hpp"
 #include "support/loopback_client.hpp"
 #include "support/mbap.hpp"
 
@@ -93,14 +94,6 @@ protected:
             default: break;
         }
         return told != 0 && told != size;
-    }
-
-private:
-    static Bytes withCrc(const Bytes& request) {
-        Bytes frame = request;
-        frame.resize(request.size() + 2);
-        appendCrc16(frame.data(), static_cast<int>(request.size()));
-        return frame;
     }
 };
 

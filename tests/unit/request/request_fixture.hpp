@@ -10,13 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "support/frames.hpp"
 #include "support/modbus_requests.hpp"
 #include "support/recording_table.hpp"
 #include "support/test_protocol.hpp"
 
 namespace mbslave::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 struct Reply {
     int length = 0;

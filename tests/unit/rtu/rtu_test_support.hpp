@@ -7,18 +7,9 @@
 #include "engine/crc16.hpp"
 #include "serial/rtu_protocol.hpp"
 #include "support/fake_serial_line.hpp"
+#include "support/frames.hpp"
 
 namespace mbslave::test {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// The frame with its CRC appended, low byte first.
-inline Bytes withCrc(Bytes frame) {
-    const std::uint16_t crc = crc16(frame.data(), static_cast<int>(frame.size()));
-    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return frame;
-}
 
 // Diagnostics "return query data" with n data bytes: n + 6 bytes with CRC,
 // answered by an echo of itself.

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "rtu_tcp_fixture.hpp"
+#include "support/callbacks.hpp"
 #include "support/fake_clock.hpp"
 
 namespace mbslave::test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Events = std::vector<std::string>;
 
 constexpr std::uint8_t kServedUnit = 5;
@@ -319,10 +319,8 @@ TEST_F(RtuOverTcpServing, AcceptedConnectionsGetTheirOwnReceiveBuffer) {
 // a valid CRC; random bytes without a valid CRC close their connection, at
 // once or after the protocol time-out. Nothing else happens.
 TEST_F(RtuOverTcpTest, RandomFramesGetValidRepliesAndGarbageClosesItsConnection) {
-    ASSERT_EQ(mbusSlave_configureCallbacks(raw(), -1, &RegisterStore::readHolding,
-                                           &RegisterStore::writeHolding, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(test::configureCallbacks(raw(), -1,
+                                       {&RegisterStore::readHolding, &RegisterStore::writeHolding}),
               MB_OK);
     start();
     std::mt19937 rng(2024);

@@ -11,19 +11,12 @@
 #include "api/protocol_handle.hpp"
 #include "engine/crc16.hpp"
 #include "ip/rtu_over_tcp_protocol.hpp"
+#include "support/callbacks.hpp"
+#include "support/frames.hpp"
 #include "support/register_store.hpp"
 #include "unit/tcp/tcp_server_fixture.hpp"
 
 namespace mbslave::test {
-
-// Slave address and PDU followed by their CRC, low byte first.
-inline std::vector<std::uint8_t> rtuFrame(std::uint8_t address, const std::vector<std::uint8_t>& pdu) {
-    std::vector<std::uint8_t> frame{address};
-    frame.insert(frame.end(), pdu.begin(), pdu.end());
-    frame.resize(frame.size() + 2);
-    appendCrc16(frame.data(), static_cast<int>(frame.size()) - 2);
-    return frame;
-}
 
 // The Modbus/TCP fixture around an RTU-over-TCP server.
 class RtuOverTcpTest : public TcpServerTest {
@@ -36,10 +29,8 @@ protected:
     MbusSlaveHandle* createServer() override { return mbusSlave_createRtuOverTcpProtocol(); }
 
     void serveRegisters(int slaveAddress) {
-        ASSERT_EQ(mbusSlave_configureCallbacks(raw(), slaveAddress, &RegisterStore::readHolding,
-                                               &RegisterStore::writeHolding, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr),
+        ASSERT_EQ(test::configureCallbacks(raw(), slaveAddress,
+                                           {&RegisterStore::readHolding, &RegisterStore::writeHolding}),
                   MB_OK);
     }
 

@@ -12,6 +12,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "pty_pair.hpp"
+#include "support/callbacks.hpp"
 #include "support/pty_slave.hpp"
 #include "test_serial_protocol.hpp"
 
@@ -32,9 +33,7 @@ int readOne(int, std::uint16_t regArr[], int, const RequestInfo*) {
 
 HandlePtr serialHandle(int address = 1) {
     HandlePtr handle(toOpaque(createHandle<TestSerialProtocol>()));
-    mbusSlave_configureCallbacks(handle.get(), address, readOne, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr);
+    test::configureCallbacks(handle.get(), address, {readOne});
     return handle;
 }
 

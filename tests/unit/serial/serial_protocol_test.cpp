@@ -10,6 +10,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "engine/callback_data_table.hpp"
+#include "support/callbacks.hpp"
 #include "support/fake_serial_device.hpp"
 #include "support/handle_ptr.hpp"
 #include "support/test_protocol.hpp"
@@ -377,9 +378,7 @@ TEST(SerialExports, ForwardToTheSerialProtocol) {
     protocol.attach(device);
     EXPECT_EQ(mbusSlave_startupSerialServer(handle.get(), mbslave::test::wide(u"COM1"), 9600, 8, 1, PARITY_NONE),
               MB_ERR_NO_DATA_TABLE);
-    ASSERT_EQ(mbusSlave_configureCallbacks(handle.get(), 3, nullptr, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(test::configureEmptyCallbacks(handle.get(), 3),
               MB_OK);
     EXPECT_EQ(mbusSlave_enableRs485Mode(handle.get(), 100001), MB_ERR_ILLEGAL_ARGUMENT);
     EXPECT_EQ(mbusSlave_enableRs485Mode(handle.get(), 3), MB_OK);

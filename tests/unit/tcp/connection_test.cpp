@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/callbacks.hpp"
 #include "support/fake_clock.hpp"
 #include "tcp_server_fixture.hpp"
 
@@ -88,9 +89,7 @@ TEST_F(ConnectionTest, LargestRequestIsReceived) {
 }
 
 TEST_F(ConnectionTest, UnitWithoutDataTableClosesWithoutReply) {
-    ASSERT_EQ(mbusSlave_configureCallbacks(raw(), -1, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(test::configureEmptyCallbacks(raw(), -1),
               MB_OK);
     server().setDataTable(5, nullptr);
     LoopbackClient master = connectMaster();

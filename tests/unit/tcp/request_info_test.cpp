@@ -3,6 +3,7 @@
 // and register values crossing the connection both ways.
 #include <gtest/gtest.h>
 
+#include "support/callbacks.hpp"
 #include "tcp_server_fixture.hpp"
 
 namespace mbslave::test {
@@ -57,10 +58,8 @@ protected:
         TcpServerTest::SetUp();
         Observer::seen.clear();
         Observer::handle = raw();
-        ASSERT_EQ(mbusSlave_configureCallbacks(raw(), 17, &Observer::readHolding,
-                                               &Observer::writeHolding, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr),
+        ASSERT_EQ(test::configureCallbacks(raw(), 17,
+                                           {&Observer::readHolding, &Observer::writeHolding}),
                   MB_OK);
         mbusSlave_configureTcpNotifications(raw(), nullptr, nullptr, &Observer::onRequest);
         start();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ip/udp_protocol.hpp"
+#include "support/callbacks.hpp"
 #include "support/fake_clock.hpp"
 #include "support/injected_socket_fault.hpp"
 #include "support/loopback_datagram.hpp"
@@ -317,9 +318,7 @@ TEST_F(TcpSocketFaults, OutOfDescriptorsThePassesStayBoundedByTheTimeOutAndServe
 TEST(UdpSocketFaults, FailedSendIsNotAnErrorOfThePass) {
     HandlePtr handle(mbusSlave_createUdpProtocol());
     UdpProtocol& server = *protocolAs<UdpProtocol>(handle.get());
-    ASSERT_EQ(mbusSlave_configureCallbacks(handle.get(), -1, nullptr, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                           nullptr, nullptr, nullptr, nullptr, nullptr),
+    ASSERT_EQ(test::configureEmptyCallbacks(handle.get(), -1),
               MB_OK);
     ASSERT_EQ(mbusSlave_setPort(handle.get(), 0), MB_OK);
     ASSERT_EQ(mbusSlave_startupIpServer(handle.get(), "127.0.0.1"), MB_OK);

@@ -11,6 +11,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "ip/tcp_protocol.hpp"
+#include "support/callbacks.hpp"
 #include "support/handle_ptr.hpp"
 #include "support/loopback_client.hpp"
 #include "support/mbap.hpp"
@@ -77,10 +78,7 @@ protected:
 
     // Installs a data table without callbacks for every unit identifier.
     void serveEveryUnit() {
-        ASSERT_EQ(mbusSlave_configureCallbacks(raw(), -1, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr),
+        ASSERT_EQ(test::configureEmptyCallbacks(raw(), -1),
                   MB_OK);
     }
 

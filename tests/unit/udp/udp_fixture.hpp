@@ -9,6 +9,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "ip/udp_protocol.hpp"
+#include "support/callbacks.hpp"
 #include "support/test_sockets.hpp"
 #include "unit/tcp/tcp_server_fixture.hpp"
 
@@ -111,10 +112,7 @@ protected:
 
     // A data table without callbacks for one unit identifier or all (-1).
     void serveUnit(int unit) {
-        ASSERT_EQ(mbusSlave_configureCallbacks(raw(), unit, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr),
+        ASSERT_EQ(test::configureEmptyCallbacks(raw(), unit),
                   MB_OK);
     }
 

@@ -13,14 +13,15 @@
 #include <thread>
 #include <vector>
 
+#include "support/callbacks.hpp"
 #include "support/fake_clock.hpp"
+#include "support/frames.hpp"
 #include "support/register_store.hpp"
 #include "udp_fixture.hpp"
 
 namespace mbslave::test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Events = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
@@ -35,10 +36,8 @@ protected:
     void SetUp() override {
         UdpServerTest::SetUp();
         RegisterStore::reset();
-        ASSERT_EQ(mbusSlave_configureCallbacks(raw(), kServedUnit, &RegisterStore::readHolding,
-                                               &RegisterStore::writeHolding, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr, nullptr, nullptr, nullptr, nullptr),
+        ASSERT_EQ(test::configureCallbacks(raw(), kServedUnit,
+                                           {&RegisterStore::readHolding, &RegisterStore::writeHolding}),
                   MB_OK);
         start();
     }
