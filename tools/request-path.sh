@@ -13,7 +13,7 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
 sources=$(cd "$root" && ls src/api/*.cpp src/base/*.cpp src/engine/*.cpp src/ip/*.cpp \
-  src/serial/*.cpp src/platform/*.cpp 2>/dev/null | grep -v '_windows\.cpp$')
+  src/serial/*.cpp src/platform/*.cpp 2>/dev/null | grep -v '_windows\.cpp$' | grep -v '_tls\.cpp$')
 objects=""
 for source in $sources; do
   object="$out/$(echo "$source" | tr / _).o"

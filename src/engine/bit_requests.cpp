@@ -30,11 +30,11 @@ int SlaveProtocol::serveReadBits(std::uint8_t* frame, int length, DataTable& tab
     }
     const int start = startReference(frame);
     const bool coils = frame[kFunctionCodeOffset] == FunctionCode::kReadCoils;
-    const int served = bracketed(table, &requestInfo, [&](DataTable& t) {
+    const int refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
         return coils ? t.readCoils(start, coilBuffer, quantity)
                      : t.readInputDiscretes(start, coilBuffer, quantity);
     });
-    if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+    if (refused != 0) return refused;
 
     const int byteCount = packedByteCount(quantity);
     frame[kDataOffset] = static_cast<std::uint8_t>(byteCount);
@@ -50,9 +50,9 @@ int SlaveProtocol::serveWriteSingleCoil(std::uint8_t* frame, int length, DataTab
     }
     coilBuffer[0] = value == kCoilOn ? 1 : 0;
     const int start = startReference(frame);
-    const int served =
-        bracketed(table, &requestInfo, [&](DataTable& t) { return t.writeCoils(start, coilBuffer, 1); });
-    if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+    const int refused = refusedAccess(frame, table, &requestInfo,
+                                      [&](DataTable& t) { return t.writeCoils(start, coilBuffer, 1); });
+    if (refused != 0) return refused;
     return kWriteSingleLength;
 }
 
@@ -66,9 +66,9 @@ int SlaveProtocol::serveWriteMultipleCoils(std::uint8_t* frame, int length, Data
     }
     wire::unpackBits(frame + kPackedBitsOffset, quantity, coilBuffer);
     const int start = startReference(frame);
-    const int served = bracketed(table, &requestInfo,
-                                 [&](DataTable& t) { return t.writeCoils(start, coilBuffer, quantity); });
-    if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+    const int refused = refusedAccess(frame, table, &requestInfo,
+                                      [&](DataTable& t) { return t.writeCoils(start, coilBuffer, quantity); });
+    if (refused != 0) return refused;
     return kWriteMultipleReplyLength;
 }
 

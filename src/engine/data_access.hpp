@@ -35,4 +35,14 @@ inline int exceptionReply(std::uint8_t* frame, std::uint8_t exceptionCode) noexc
     return kExceptionReplyLength;
 }
 
+// A data access that the table serves (nonzero) or refuses (0), run in the
+// bracket. The one place where a refusal becomes its exception: the table
+// has no such data, exception 2. Returns the exception reply's length over
+// the frame, 0 when the access was served.
+template <typename Access>
+inline int refusedAccess(std::uint8_t* frame, DataTable& table, RequestInfo* context, Access&& access) {
+    if (bracketed(table, context, access) != 0) return 0;
+    return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+}
+
 }  // namespace mbslave

@@ -55,11 +55,11 @@ int SlaveProtocol::serveReadFileRecord(std::uint8_t* frame, int length, DataTabl
         const std::uint8_t* subRequest = frame + kSubRequestsOffset + offset;
         const SubRequest request = decodeSubRequest(subRequest);
         if (!validRecordLength(request.recordLength)) break;
-        const int served = bracketed(table, &requestInfo, [&](DataTable& t) {
+        const int refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
             return t.readFileRecord(request.referenceType, request.fileNumber, request.recordNumber,
                                     registerBuffer, request.recordLength);
         });
-        if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+        if (refused != 0) return refused;
         const int dataLength = 2 * request.recordLength;
         if (gathered + 2 + dataLength > kMaxReadReplyData) break;
         replyArea[gathered] = static_cast<std::uint8_t>(dataLength + 1);
@@ -90,11 +90,11 @@ int SlaveProtocol::serveWriteFileRecord(std::uint8_t* frame, int length, DataTab
         if (offset + dataLength > byteCount - kSubRequestHeaderLength) break;  // data runs past B
         wire::readRegisters(subRequest + kSubRequestHeaderLength, registerBuffer, request.recordLength);
         // Records written before a refusal stay written.
-        const int served = bracketed(table, &requestInfo, [&](DataTable& t) {
+        const int refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
             return t.writeFileRecord(request.referenceType, request.fileNumber, request.recordNumber,
                                      registerBuffer, request.recordLength);
         });
-        if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+        if (refused != 0) return refused;
         offset += kSubRequestHeaderLength + dataLength;
     }
     // Every byte of the request must belong to a served sub-request.

@@ -50,11 +50,11 @@ int SlaveProtocol::serveReadRegisters(std::uint8_t* frame, int length, DataTable
     }
 
     const bool holding = frame[kFunctionCodeOffset] == FunctionCode::kReadHoldingRegisters;
-    const int served = bracketed(table, &requestInfo, [&](DataTable& t) {
+    const int refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
         return holding ? t.readHoldingRegisters(start, registerBuffer, quantity)
                        : t.readInputRegisters(start, registerBuffer, quantity);
     });
-    if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+    if (refused != 0) return refused;
     return registerReadReply(frame, registerBuffer, quantity);
 }
 
@@ -62,10 +62,10 @@ int SlaveProtocol::serveWriteSingleRegister(std::uint8_t* frame, int length, Dat
     if (length != kWriteSingleLength) return exceptionReply(frame, ExceptionCode::kIllegalDataValue);
     registerBuffer[0] = wire::readU16(frame + kValueOffset);
     const int start = referenceAt(frame + kAddressOffset);
-    const int served = bracketed(table, &requestInfo, [&](DataTable& t) {
+    const int refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
         return t.writeHoldingRegisters(start, registerBuffer, 1);
     });
-    if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+    if (refused != 0) return refused;
     return kWriteSingleLength;
 }
 
@@ -78,13 +78,13 @@ int SlaveProtocol::serveWriteMultipleRegisters(std::uint8_t* frame, int length, 
     const int start = referenceAt(frame + kAddressOffset);
     const std::uint8_t* values = frame + kValuesOffset;
 
-    int served;
+    int refused;
     if (byteCount == 2 * quantity) {
         if (!inRange(quantity, kMaxRegisters)) {
             return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
         }
         wire::readRegisters(values, registerBuffer, quantity);
-        served = bracketed(table, &requestInfo, [&](DataTable& t) {
+        refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
             return t.writeHoldingRegisters(start, registerBuffer, quantity);
         });
     } else if (byteCount == 4 * quantity) {
@@ -93,13 +93,13 @@ int SlaveProtocol::serveWriteMultipleRegisters(std::uint8_t* frame, int length, 
             return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
         }
         wire::readRegisters32(values, register32Buffer, quantity);
-        served = bracketed(table, &requestInfo, [&](DataTable& t) {
+        refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
             return t.writeRegisters32(start, register32Buffer, quantity);
         });
     } else {
         return exceptionReply(frame, ExceptionCode::kIllegalDataValue);
     }
-    if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+    if (refused != 0) return refused;
     return kWriteMultipleReplyLength;
 }
 
@@ -111,13 +111,13 @@ int SlaveProtocol::serveMaskWriteRegister(std::uint8_t* frame, int length, DataT
 
     // Read, modify and write inside one bracket so that the change is atomic
     // for a table shared with other threads.
-    const int served = bracketed(table, &requestInfo, [&](DataTable& t) {
+    const int refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
         if (t.readHoldingRegisters(reference, registerBuffer, 1) == 0) return 0;
         registerBuffer[0] = static_cast<std::uint16_t>((registerBuffer[0] & andMask) |
                                                        (orMask & ~andMask));
         return t.writeHoldingRegisters(reference, registerBuffer, 1);
     });
-    if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+    if (refused != 0) return refused;
     return kMaskWriteLength;
 }
 
@@ -135,7 +135,7 @@ int SlaveProtocol::serveReadWriteMultipleRegisters(std::uint8_t* frame, int leng
 
     // The quantities are checked inside the bracket; the write always
     // precedes the read, so overlapping ranges read the fresh values.
-    const int served = bracketed(table, &requestInfo, [&](DataTable& t) {
+    const int refused = refusedAccess(frame, table, &requestInfo, [&](DataTable& t) {
         if (!inRange(readQuantity, kMaxRegisters) || writeByteCount != 2 * writeQuantity ||
             !inRange(writeQuantity, kMaxRegisters)) {
             return 0;
@@ -144,7 +144,7 @@ int SlaveProtocol::serveReadWriteMultipleRegisters(std::uint8_t* frame, int leng
         if (t.writeHoldingRegisters(writeStart, registerBuffer, writeQuantity) == 0) return 0;
         return t.readHoldingRegisters(readStart, registerBuffer, readQuantity);
     });
-    if (served == 0) return exceptionReply(frame, ExceptionCode::kIllegalDataAddress);
+    if (refused != 0) return refused;
     return registerReadReply(frame, registerBuffer, readQuantity);
 }
 
