@@ -26,7 +26,7 @@ void IpProtocol::shutdownServer() {
 
 int IpProtocol::startupServer(const char* hostName) {
     if (isStarted()) return MB_ERR_ILLEGAL_STATE;
-    if (!socketLibrary.isStarted()) return MB_ERR_SOCKET_LIBRARY;
+    if (!socketLibrary.start(socketFaults)) return MB_ERR_SOCKET_LIBRARY;
     const int result = openServerSocket(hostName);
     markStarted(result == MB_OK);
     return result;

@@ -49,6 +49,7 @@ public:
     // Failures to inject into this server's socket operations (tests; null:
     // none). Connections accepted later take them over.
     void setSocketFaults(platform::SocketFaults* faults) noexcept {
+        socketFaults = faults;
         serverSocket.setFaults(faults);
         waitSet.setFaults(faults);
     }
@@ -72,6 +73,7 @@ protected:
 
     // First member: the socket library outlives every socket of the object.
     platform::SocketLibrary socketLibrary;
+    platform::SocketFaults* socketFaults = nullptr;
     std::uint16_t localPort = kDefaultIpPort;
     platform::Socket serverSocket;
     MbAcceptCallback acceptCallback = nullptr;

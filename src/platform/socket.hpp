@@ -36,17 +36,20 @@ enum class BindResult {
 
 enum class SocketOption { reuseAddress, noDelay, keepAlive, receiveBuffer, sendBuffer };
 
-// Holds the system's socket library for as long as it lives: WSAStartup and
-// WSACleanup on Windows, nothing on POSIX. Every object that owns sockets
-// holds one, declared before its sockets.
+// Holds the system's socket library from its first successful start until
+// destruction: WSAStartup and WSACleanup on Windows, nothing on POSIX. Every
+// object that owns sockets holds one, declared before its sockets, and
+// starts it before it opens the first.
 class SocketLibrary {
 public:
-    SocketLibrary() noexcept;
+    SocketLibrary() noexcept = default;
     SocketLibrary(const SocketLibrary&) = delete;
     SocketLibrary& operator=(const SocketLibrary&) = delete;
     ~SocketLibrary();
 
-    bool isStarted() const noexcept { return started_; }
+    // Starts the library unless it runs already; false when the system
+    // refused (or `faults` injected a failure).
+    bool start(SocketFaults* faults) noexcept;
 
 private:
     bool started_ = false;

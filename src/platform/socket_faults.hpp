@@ -8,7 +8,7 @@
 namespace mbslave::platform {
 
 // The socket operations whose failure a server must handle.
-enum class SocketCall { open, setNonBlocking, bind, listen, accept, wait, receive, send };
+enum class SocketCall { startLibrary, open, setNonBlocking, bind, listen, accept, wait, receive, send };
 
 class SocketFaults {
 public:

@@ -68,7 +68,11 @@ msghdr datagramMessage(sockaddr_in& peer, iovec& data, PacketInfoControl& contro
 }  // namespace
 
 // Nothing to start: the POSIX socket interface is part of the C library.
-SocketLibrary::SocketLibrary() noexcept : started_(true) {}
+bool SocketLibrary::start(SocketFaults* faults) noexcept {
+    started_ = injectedError(faults, SocketCall::startLibrary) == 0;
+    return started_;
+}
+
 SocketLibrary::~SocketLibrary() = default;
 
 bool resolveIpv4(const char* hostName, std::uint32_t& address) noexcept {

@@ -141,9 +141,12 @@ std::uint32_t localAddressOf(SOCKET socket, WSAMSG& message) noexcept {
 
 }  // namespace
 
-SocketLibrary::SocketLibrary() noexcept {
+bool SocketLibrary::start(SocketFaults* faults) noexcept {
+    if (started_) return true;
+    if (injectedError(faults, SocketCall::startLibrary) != 0) return false;
     WSADATA data{};
     started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    return started_;
 }
 
 SocketLibrary::~SocketLibrary() {

@@ -75,6 +75,7 @@ struct StartupFault {
 
 TEST(SocketFaults, FailedStartupStepIsReportedLeavesTheServerStoppedAndLeaksNothing) {
     const StartupFault cases[] = {
+        {Kind::tcp, SocketCall::startLibrary, kENFILE, MB_ERR_SOCKET_LIBRARY},
         {Kind::tcp, SocketCall::open, kEMFILE, MB_ERR_PORT_OPEN},
         {Kind::tcp, SocketCall::setNonBlocking, kEBADF, MB_ERR_PORT_OPEN},
         {Kind::tcp, SocketCall::bind, kEACCES, MB_ERR_NO_PERMISSION},
@@ -85,6 +86,7 @@ TEST(SocketFaults, FailedStartupStepIsReportedLeavesTheServerStoppedAndLeaksNoth
         {Kind::rtuOverTcp, SocketCall::open, kENFILE, MB_ERR_PORT_OPEN},
         {Kind::rtuOverTcp, SocketCall::bind, kEACCES, MB_ERR_NO_PERMISSION},
         {Kind::rtuOverTcp, SocketCall::listen, kEOPNOTSUPP, MB_ERR_LISTEN_FAILED},
+        {Kind::udp, SocketCall::startLibrary, kENFILE, MB_ERR_SOCKET_LIBRARY},
         {Kind::udp, SocketCall::open, kEMFILE, MB_ERR_PORT_OPEN},
         {Kind::udp, SocketCall::bind, kEACCES, MB_ERR_NO_PERMISSION},
         {Kind::udp, SocketCall::bind, kEADDRINUSE, MB_ERR_TCP_PORT_BOUND},
