@@ -5,7 +5,9 @@
  * registers callbacks that serve the process data of each slave address,
  * starts the server and then calls mbusSlave_serverLoop() repeatedly from
  * one thread. The library starts no threads, takes no locks and keeps no
- * global state: every handle is independent of every other.
+ * global state of its own: every handle is independent of every other (on
+ * Windows the address of WSARecvMsg, the same for every socket, is looked
+ * up once and kept for the process).
  *
  * This header is valid C99 and C++. The manual: mbslave(7) and a page per
  * function (man mbusSlave_serverLoop).
