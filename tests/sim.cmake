@@ -3,7 +3,8 @@
 if(MBSLAVE_BUILD_TOOLS)
   file(GLOB MBSLAVE_SIM_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/sim/*.cpp)
   add_executable(test_sim ${MBSLAVE_SIM_TEST_SOURCES})
-  target_link_libraries(test_sim PRIVATE mbslave_sim_model GTest::gtest GTest::gmock GTest::gtest_main)
+  # The library too: the command line's ranges are checked against its setters.
+  target_link_libraries(test_sim PRIVATE mbslave_sim_model mbslave GTest::gtest GTest::gmock GTest::gtest_main)
   mbslave_apply_warnings(test_sim)
   gtest_discover_tests(test_sim DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endif()

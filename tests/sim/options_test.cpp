@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "library_limits.hpp"
 #include "options.hpp"
 
 namespace sim {
@@ -147,6 +148,43 @@ TEST(SimOptions, BadArgumentsAreUsageErrorsWithAHint) {
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
         EXPECT_NE(outcome.err.find("--help"), std::string::npos) << outcome.err;
     }
+}
+
+// The command line takes what the library takes: the largest value of each
+// range is one the library's setter accepts, the next one both refuse; the
+// defaults are a new handle's.
+TEST(SimOptions, RangesAndDefaultsAreTheLibrarys) {
+    struct Case {
+        std::vector<std::string> words;  // the option comes last
+        std::uint32_t largest;
+        MbusSlaveHandle* (*create)();
+        int (*set)(MbusSlaveHandle*, std::uint32_t);
+    };
+    const Case cases[] = {
+        {{"tcp", "--timeout"}, library::kMaxTimeOutMs, &mbusSlave_createTcpProtocol, &mbusSlave_setTimeout},
+        {{"tcp", "--conn-timeout"}, library::kMaxConnectionTimeOutMs, &mbusSlave_createTcpProtocol,
+         &mbusSlave_setConnectionTimeOut},
+        {{"rtu", "--device", "COM1", "--tolerance"}, library::kMaxFrameToleranceMs, &mbusSlave_createRtuProtocol,
+         &mbusSlave_setFrameTolerance},
+        {{"ascii", "--device", "COM1", "--rs485"}, library::kMaxRs485DelayMs, &mbusSlave_createAsciiProtocol,
+         &mbusSlave_enableRs485Mode},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words.back());
+        MbusSlaveHandle* handle = c.create();
+        ASSERT_NE(handle, nullptr);
+        EXPECT_EQ(c.set(handle, c.largest), MB_OK);
+        EXPECT_EQ(c.set(handle, c.largest + 1), MB_ERR_ILLEGAL_ARGUMENT);
+        mbusSlave_destroyProtocol(handle);
+        for (const std::uint32_t value : {c.largest, c.largest + 1}) {
+            std::vector<std::string> words = c.words;
+            words.push_back(std::to_string(value));
+            EXPECT_EQ(parse(words).options.has_value(), value == c.largest) << value;
+        }
+    }
+    MbusSlaveHandle* handle = mbusSlave_createTcpProtocol();
+    EXPECT_EQ(mbusSlave_getTimeout(handle), SimOptions{}.timeOutMs);
+    mbusSlave_destroyProtocol(handle);
 }
 
 TEST(SimOptions, HelpListsOnlyAvailableTransportsWithExamples) {

@@ -60,8 +60,8 @@ private:
 
 // "12", "0x1F" -> number within [low, high].
 long parseNumberKey(const std::string& path, const std::string& key, long low, long high, const char* what) {
-    const auto value = parseWholeNumber(key);
-    if (!value || *value < low || *value > high) {
+    const auto value = parseNumberIn(key, low, high);
+    if (!value) {
         throw MapError(child(path, key), "'" + excerpt(key) + "' is not " + what + " (" + std::to_string(low) + ".." +
                                              std::to_string(high) + ")");
     }

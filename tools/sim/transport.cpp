@@ -24,7 +24,8 @@ std::string transportTitle(Transport transport) {
 
 std::string endpointText(const SimOptions& options) {
     if (!isSerial(options.transport)) return options.host + ":" + std::to_string(options.port);
-    static constexpr char kParity[] = {'N', 'O', 'E'};
+    static constexpr char kParity[] = {'N', 'O', 'E'};  // PARITY_NONE, PARITY_ODD, PARITY_EVEN
+    static_assert(PARITY_NONE == 0 && PARITY_ODD == 1 && PARITY_EVEN == 2);
     return options.device + " " + std::to_string(options.baud) + " " + std::to_string(options.dataBits) +
            kParity[options.parity] + std::to_string(options.stopBits) +
            (options.rs485DelayMs > 0 ? " RS-485 (" + std::to_string(options.rs485DelayMs) + " ms turnaround)" : "");
@@ -52,8 +53,9 @@ bool apply(int result, const char* what, std::string& error) {
 
 }  // namespace
 
-MbusSlaveHandle* createServer(const SimOptions& options, std::string& error) {
-    MbusSlaveHandle* handle = createHandle(options.transport);
+ServerHandle createServer(const SimOptions& options, std::string& error) {
+    ServerHandle owner(createHandle(options.transport));
+    MbusSlaveHandle* handle = owner.get();
     if (handle == nullptr) {
         error = std::string("cannot create the ") + transportName(options.transport) + " server";
         return nullptr;
@@ -77,15 +79,12 @@ MbusSlaveHandle* createServer(const SimOptions& options, std::string& error) {
             ok = apply(mbusSlave_setFrameTolerance(handle, options.frameToleranceMs.value_or(0)), "--tolerance", error);
         }
     }
-    if (!ok) {
-        mbusSlave_destroyProtocol(handle);
-        return nullptr;
-    }
-    return handle;
+    if (!ok) owner.reset();
+    return owner;
 }
 
 int configureUnits(MbusSlaveHandle* handle, const SimOptions& options) {
-    for (int unit = 0; unit < 256; ++unit) {
+    for (int unit = 0; unit <= library::kMaxSlaveAddress; ++unit) {
         if (!options.units.test(static_cast<std::size_t>(unit))) continue;
         const UnitCallbacks& c = callbacksFor(unit);
         const int result = mbusSlave_configureCallbacks(
@@ -136,7 +135,7 @@ std::string startupFailure(int errorCode, const SimOptions& options) {
             break;
         case MB_ERR_ILLEGAL_ARGUMENT:
             hint = "the device refused the line settings; try another --baud, --databits, --stopbits or --parity";
-            if (options.parity != 0) hint += "; a pseudo-terminal takes no parity: --parity none";
+            if (options.parity != PARITY_NONE) hint += "; a pseudo-terminal takes no parity: --parity none";
             break;
         default:
             break;
