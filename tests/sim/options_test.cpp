@@ -187,6 +187,49 @@ TEST(SimOptions, RangesAndDefaultsAreTheLibrarys) {
     mbusSlave_destroyProtocol(handle);
 }
 
+// tls: the options of tcp, its default port 8020, and its files.
+TEST(SimOptions, TlsTakesTheTcpOptionsAndItsFiles) {
+    const std::vector<Transport> withTls{Transport::Tcp, Transport::RtuOverTcp, Transport::Udp, Transport::Tls};
+    const std::vector<std::string> files{"tls", "--cert", "s.pem", "--key", "s.key", "--ca", "ca.pem"};
+    auto outcome = parse(files, withTls);
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->transport, Transport::Tls);
+    EXPECT_EQ(outcome.options->port, 8020);
+    EXPECT_EQ(outcome.options->connectionTimeOutMs, 60000u);
+    EXPECT_EQ(outcome.options->certificateFile, "s.pem");
+    EXPECT_EQ(outcome.options->keyFile, "s.key");
+    EXPECT_EQ(outcome.options->caFile, "ca.pem");
+    EXPECT_EQ(outcome.options->rolesFile, "");
+
+    std::vector<std::string> words = files;
+    words.insert(words.end(), {"--roles", "r.txt", "--host", "0.0.0.0", "--port", "802", "--conn-timeout", "0"});
+    outcome = parse(words, withTls);
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->rolesFile, "r.txt");
+    EXPECT_EQ(outcome.options->host, "0.0.0.0");
+    EXPECT_EQ(outcome.options->port, 802);
+    EXPECT_EQ(outcome.options->connectionTimeOutMs, 0u);
+
+    struct Case {
+        std::vector<std::string> words;
+        std::vector<Transport> available;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"tls", "--cert", "s.pem", "--key", "s.key"}, withTls, "--ca is required"},
+        {{"tls", "--key", "s.key", "--ca", "ca.pem"}, withTls, "--cert is required"},
+        {{"udp", "--conn-timeout", "5"}, withTls, "--conn-timeout applies to tcp, rtutcp and tls only"},
+        {{"tcp", "--roles", "r.txt"}, withTls, "not expected: --roles r.txt"},
+        {files, kAll, "name the transport first"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        outcome = parse(c.words, c.available);
+        EXPECT_FALSE(outcome.options);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+    }
+}
+
 TEST(SimOptions, HelpListsOnlyAvailableTransportsWithExamples) {
     auto outcome = parse({"--help"}, {Transport::Tcp});
     EXPECT_FALSE(outcome.options);

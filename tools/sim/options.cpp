@@ -33,6 +33,10 @@ constexpr TransportInfo kTransports[] = {
      "  mbslave-sim rtu --device COM1 --rs485 2        /dev/ttyS0, RS-485 with 2 ms turnaround\n"},
     {Transport::Ascii, "ascii", "Modbus ASCII on a serial line", 0,
      "mbslave-sim ascii --device /dev/ttyUSB0 --baud 9600   7 data bits, even parity\n"},
+    // Port 802, the standard one, needs root.
+    {Transport::Tls, "tls", "Modbus/TCP Security: Modbus/TCP inside TLS, masters with client certificates", 8020,
+     "mbslave-sim tls --cert server.pem --key server.key --ca ca.pem --roles roles.txt\n"
+     "                                                   TLS on 127.0.0.1:8020, function codes per role\n"},
 };
 
 const TransportInfo& infoOf(Transport transport) {
@@ -94,6 +98,17 @@ void addIpOptions(CLI::App& command, SimOptions& options, const TransportInfo& i
         ->default_str(std::to_string(info.defaultPort));
 }
 
+void addTlsOptions(CLI::App& command, SimOptions& options) {
+    command.add_option("--cert", options.certificateFile, "the server's certificate chain (PEM, its own first)")
+        ->required();
+    command.add_option("--key", options.keyFile, "the server's private key (PEM, unencrypted)")->required();
+    command.add_option("--ca", options.caFile, "CA certificates (PEM) that the masters' certificates chain to")
+        ->required();
+    command.add_option("--roles", options.rolesFile,
+                       "rules file, one line per role: 'monitor: 1 2 3 4', 'operator: *', '-: 3' for masters "
+                       "without a role; unlisted roles may do nothing (default: every master everything)");
+}
+
 void addSerialOptions(CLI::App& command, SimOptions& options, Transport transport) {
     command.add_option("--device", options.device, "serial device: /dev/ttyUSB0, /dev/ttyS0, COM1 (= /dev/ttyS0)")
         ->required();
@@ -146,7 +161,9 @@ const char* transportName(Transport transport) { return infoOf(transport).name; 
 
 bool isSerial(Transport transport) { return transport == Transport::Rtu || transport == Transport::Ascii; }
 
-bool holdsConnections(Transport transport) { return transport == Transport::Tcp || transport == Transport::RtuOverTcp; }
+bool holdsConnections(Transport transport) {
+    return transport == Transport::Tcp || transport == Transport::RtuOverTcp || transport == Transport::Tls;
+}
 
 namespace {
 
@@ -157,7 +174,23 @@ struct ParsedArguments {
     std::optional<std::string> units;
     std::string web;  // empty: no web page
     std::vector<std::pair<Transport, CLI::App*>> commands;
+    std::string connectionKinds;  // "tcp and rtutcp": the offered transports that hold connections
 };
+
+// "tcp, rtutcp and tls" (lastSeparator " and "): the names of the offered
+// transports that hold connections.
+std::string connectionKindNames(const std::vector<Transport>& available, const char* lastSeparator) {
+    std::vector<const char*> names;
+    for (Transport transport : available) {
+        if (holdsConnections(transport)) names.push_back(transportName(transport));
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += i + 1 == names.size() ? lastSeparator : ", ";
+        text += names[i];
+    }
+    return text;
+}
 
 void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector<Transport>& available,
                        const std::string& version) {
@@ -167,6 +200,7 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
     app.footer(footer(available));
 
     SimOptions& options = parsed.options;
+    parsed.connectionKinds = connectionKindNames(available, " and ");
     app.add_option("--units", parsed.units, "slave addresses to serve: 1,2,10-20 or all (serial: 1..255)")
         ->default_str(formatRanges(options.units));
     app.add_option("--timeout", options.timeOutMs,
@@ -175,7 +209,7 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
         ->transform(wholeNumber(0, library::kMaxTimeOutMs))
         ->capture_default_str();
     app.add_option("--conn-timeout", options.connectionTimeOutMs,
-                   "tcp, rtutcp: close a connection idle for MS ms (0: never; default " +
+                   connectionKindNames(available, ", ") + ": close a connection idle for MS ms (0: never; default " +
                        std::to_string(SimOptions::kDefaultConnectionTimeOutMs) + ")")
         ->transform(wholeNumber(0, library::kMaxConnectionTimeOutMs));
     app.add_flag("--no-exceptions", options.noExceptions, "send no reply instead of an exception response");
@@ -196,6 +230,7 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
         } else {
             addIpOptions(*command, options, info);
         }
+        if (transport == Transport::Tls) addTlsOptions(*command, options);
         parsed.commands.emplace_back(transport, command);
     }
 }
@@ -227,7 +262,7 @@ ParseOutcome finishOptions(ParsedArguments& parsed) {
     }
     const bool connectionKind = holdsConnections(options.transport);
     if (options.connectionTimeOutMs && !connectionKind) {
-        return usageFailure("--conn-timeout applies to tcp and rtutcp only");
+        return usageFailure("--conn-timeout applies to " + parsed.connectionKinds + " only");
     }
     if (connectionKind && !options.connectionTimeOutMs) {
         options.connectionTimeOutMs = SimOptions::kDefaultConnectionTimeOutMs;

@@ -13,12 +13,12 @@
 
 namespace sim {
 
-enum class Transport { Tcp, RtuOverTcp, Udp, Rtu, Ascii };
+enum class Transport { Tcp, RtuOverTcp, Udp, Rtu, Ascii, Tls };
 
-// Subcommand name ("tcp", "rtutcp", "udp", "rtu", "ascii").
+// Subcommand name ("tcp", "rtutcp", "udp", "rtu", "ascii", "tls").
 const char* transportName(Transport transport);
 bool isSerial(Transport transport);
-// The TCP kinds, which hold connections.
+// The TCP kinds (tcp, rtutcp, tls), which hold connections.
 bool holdsConnections(Transport transport);
 
 struct SimOptions {
@@ -30,8 +30,14 @@ struct SimOptions {
     // IP transports
     std::string host = "127.0.0.1";
     std::uint16_t port = 0;  // after parsing: the transport's default port unless --port
-    // tcp, rtutcp: kDefaultConnectionTimeOutMs unless --conn-timeout
+    // tcp, rtutcp, tls: kDefaultConnectionTimeOutMs unless --conn-timeout
     std::optional<std::uint32_t> connectionTimeOutMs;
+    // tls: the server's certificate chain and key, the CA of the masters'
+    // certificates, and the role rules (empty: every master may do everything)
+    std::string certificateFile;
+    std::string keyFile;
+    std::string caFile;
+    std::string rolesFile;
     // serial transports
     std::string device;
     int baud = 19200;

@@ -52,6 +52,7 @@ public:
     SimulatorRun(const SimOptions& options, const std::string& version);
 
     std::optional<Failure> buildModel();
+    std::optional<Failure> loadRoleRules();
     std::optional<Failure> startModbus();
     std::optional<Failure> startWebPage();
     void announce();
@@ -61,6 +62,7 @@ public:
     void report(int exitCode);
 
 private:
+    std::string rolesText() const;
     std::string summary() const;
     void reportUnserved();
     void finishSerialPass();
@@ -72,6 +74,7 @@ private:
     const Clock::time_point start_ = Clock::now();
     EventLog log_;
     std::unique_ptr<DeviceModel> model_;
+    std::optional<RoleRules> roles_;
     RequestTrace trace_;
     std::unique_ptr<TrafficRing> traffic_;  // the web page's request log (only with --web)
     BridgeContext context_;
@@ -121,6 +124,16 @@ std::optional<Failure> SimulatorRun::buildModel() {
     return std::nullopt;
 }
 
+// tls --roles: what each role may do; without, every master may do everything.
+std::optional<Failure> SimulatorRun::loadRoleRules() {
+    if (options_.rolesFile.empty()) return std::nullopt;
+    std::string error;
+    roles_ = RoleRules::read(options_.rolesFile, error);
+    if (!roles_) return Failure{kExitUsage, error};
+    context_.roles = &*roles_;
+    return std::nullopt;
+}
+
 std::optional<Failure> SimulatorRun::startModbus() {
     std::string error;
     handle_ = createServer(options_, error);
@@ -153,6 +166,7 @@ void SimulatorRun::announce() {
                 endpointText(options_) + (lineTiming_.empty() ? "" : ", " + lineTiming_) + ", units " +
                 formatRanges(options_.units) + ", " +
                 (options_.mapFile.empty() ? std::string("demo device") : "map " + options_.mapFile) +
+                rolesText() +
                 (options_.durationS > 0 ? "; stops after " + seconds(options_.durationS) : "; Ctrl-C stops"));
     if (!webServer_) return;
     const std::string& host = options_.webHost;
@@ -184,6 +198,12 @@ void SimulatorRun::report(int exitCode) {
     log_.notice(exitCode == kExitOk ? std::string("stopped by ") + stopReason() + " after " + ran
                                     : "stopped by an error after " + ran);
     log_.notice(summary());
+}
+
+// ", roles of roles.txt" or ", every master may use every function" (tls only).
+std::string SimulatorRun::rolesText() const {
+    if (options_.transport != Transport::Tls) return "";
+    return roles_ ? ", roles of " + options_.rolesFile : ", every master may use every function";
 }
 
 std::string SimulatorRun::summary() const {
@@ -244,6 +264,7 @@ int runSimulator(const SimOptions& options, const std::string& version) {
     raiseDescriptorLimit();
     SimulatorRun run(options, version);
     std::optional<Failure> failure = run.buildModel();
+    if (!failure) failure = run.loadRoleRules();
     if (!failure) failure = run.startModbus();
     if (!failure) failure = run.startWebPage();
     if (failure) {

@@ -1,12 +1,16 @@
 #include "transport.hpp"
 
 #include "callback_bridge.hpp"
+#include "tls_server.hpp"
 #include "wide_text.hpp"
 
 namespace sim {
 
 std::vector<Transport> availableTransports() {
-    return {Transport::Tcp, Transport::RtuOverTcp, Transport::Udp, Transport::Rtu, Transport::Ascii};
+    std::vector<Transport> transports{Transport::Tcp, Transport::RtuOverTcp, Transport::Udp, Transport::Rtu,
+                                      Transport::Ascii};
+    if (tlsBuilt()) transports.push_back(Transport::Tls);
+    return transports;
 }
 
 std::string errorText(int errorCode) { return toUtf8(mbusSlave_getErrorText(errorCode)); }
@@ -18,6 +22,7 @@ std::string transportTitle(Transport transport) {
         case Transport::Udp: return "Modbus/UDP";
         case Transport::Rtu: return "Modbus RTU";
         case Transport::Ascii: return "Modbus ASCII";
+        case Transport::Tls: return "Modbus/TCP Security";
     }
     return "Modbus";
 }
@@ -40,6 +45,7 @@ MbusSlaveHandle* createHandle(Transport transport) {
         case Transport::Rtu: return mbusSlave_createRtuProtocol();
         case Transport::Udp: return mbusSlave_createUdpProtocol();
         case Transport::Ascii: return mbusSlave_createAsciiProtocol();
+        case Transport::Tls: return createTlsHandle();
     }
     return nullptr;
 }
@@ -73,6 +79,7 @@ ServerHandle createServer(const SimOptions& options, std::string& error) {
             mbusSlave_configureTcpNotifications(handle, &onConnectionAccepted, &onConnectionClosed, &onRequestServed);
         }
     }
+    if (ok && options.transport == Transport::Tls) ok = configureTls(handle, options, error);
     if (ok && isSerial(options.transport)) {
         ok = apply(mbusSlave_enableRs485Mode(handle, options.rs485DelayMs), "--rs485", error);
         if (ok && options.transport == Transport::Rtu) {

@@ -104,6 +104,7 @@ Json recordJson(const TrafficRecord& record) {
               {"unit", record.unit},    {"units", record.units},       {"function", record.function},
               {"range", record.range},  {"result", resultName(record.result)}};
     json["exception"] = record.exceptionCode != 0 ? Json(record.exceptionCode) : Json(nullptr);
+    if (record.role[0] != '\0') json["role"] = record.role;  // tls only
     return json;
 }
 
