@@ -5,8 +5,9 @@ certificates of tools/make-test-pki.sh over Python's ssl module: the
 nothing, "operator" writes; each request's line and the web page's request
 log name the role; a bad rules file is a usage error.
 
-Usage: sim_tls.py MBSLAVE_SIM MAKE_TEST_PKI
-Exits 77 (skipped) when the simulator was built without tls.
+Usage: sim_tls.py MBSLAVE_SIM MAKE_TEST_PKI [--browser]
+With --browser, headless chromium also shows the roles in the page's
+request log. Exits 77 (skipped) when the simulator was built without tls.
 """
 import json
 import os
@@ -83,8 +84,35 @@ def logged_roles(web_port):
     raise AssertionError(f"no request log in the event stream:\n{text[-500:]}")
 
 
+def shown_masters(web_port):
+    """The master column of the request log as headless chromium shows it."""
+    import shutil
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+    from sim_web import CHROMIUM_ARGUMENTS, WAIT
+
+    profile = tempfile.mkdtemp(prefix="sim-tls-chromium-")
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in CHROMIUM_ARGUMENTS + ["--user-data-dir=" + profile]:
+        options.add_argument(argument)
+    browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    try:
+        browser.get("http://127.0.0.1:%d/" % web_port)
+        cells = lambda: [row.find_elements(By.TAG_NAME, "td")[1].text
+                         for row in browser.find_elements(By.CSS_SELECTOR, "#log tbody tr")]
+        WebDriverWait(browser, WAIT, poll_frequency=0.05).until(lambda _: len(cells()) >= 5)
+        return cells()
+    finally:
+        browser.quit()
+        shutil.rmtree(profile, ignore_errors=True)
+
+
 def main():
     binary, make_pki = sys.argv[1], sys.argv[2]
+    browser = "--browser" in sys.argv[3:]
     code, out, _ = run(binary, ["--help"])
     if " tls " not in out:
         print("skipped: this mbslave-sim has no tls")
@@ -132,6 +160,10 @@ def main():
                              ("role monitor", "function 6 not allowed by --roles"),
                              ("role operator", "write holding registers")]:
                 check(expected in shown, f"{expected} not in the web page's request log {shown}")
+            if browser:
+                masters = shown_masters(web_port)
+                for expected in ["127.0.0.1 (role monitor)", "127.0.0.1 (role operator)"]:
+                    check(expected in masters, f"{expected!r} not in the page's master column {masters}")
             code = sim.stop()
             check(code == 0, f"exit {code}: {sim.stderr}")
         finally:
