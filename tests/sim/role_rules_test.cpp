@@ -72,6 +72,8 @@ TEST(SimRoleRules, BadLinesAreRefusedWithTheirLineAndReason) {
     std::string error;
     EXPECT_FALSE(RoleRules::read("/nonexistent/roles.txt", error));
     EXPECT_EQ(error, "/nonexistent/roles.txt: cannot open the rules file");
+    EXPECT_FALSE(RoleRules::read("/", error));
+    EXPECT_EQ(error, "/: not a regular file");
 }
 
 }  // namespace

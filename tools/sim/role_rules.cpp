@@ -1,6 +1,6 @@
 #include "role_rules.hpp"
 
-#include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -112,6 +112,12 @@ std::optional<RoleRules> RoleRules::parse(std::string_view text, std::string& er
 }
 
 std::optional<RoleRules> RoleRules::read(const std::string& path, std::string& error) {
+    std::error_code fault;
+    const auto status = std::filesystem::status(path, fault);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        error = path + ": not a regular file";
+        return std::nullopt;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = path + ": cannot open the rules file";
