@@ -73,7 +73,7 @@ TEST(SimRoleRules, BadLinesAreRefusedWithTheirLineAndReason) {
     EXPECT_FALSE(RoleRules::read("/nonexistent/roles.txt", error));
     EXPECT_EQ(error, "/nonexistent/roles.txt: cannot open the rules file");
     EXPECT_FALSE(RoleRules::read("/", error));
-    EXPECT_EQ(error, "/: not a regular file");
+    EXPECT_EQ(error, "/: not a regular file (a rules file is a text file)");
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
 #include "role_rules.hpp"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "number_text.hpp"
+#include "text_file.hpp"
 
 namespace sim {
 
 namespace {
+
+constexpr std::size_t kMaxRulesFileBytes = std::size_t{1} << 20;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
@@ -112,20 +111,9 @@ std::optional<RoleRules> RoleRules::parse(std::string_view text, std::string& er
 }
 
 std::optional<RoleRules> RoleRules::read(const std::string& path, std::string& error) {
-    std::error_code fault;
-    const auto status = std::filesystem::status(path, fault);
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        error = path + ": not a regular file";
-        return std::nullopt;
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot open the rules file";
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    auto rules = parse(text.str(), error);
+    const auto text = readTextFile(path, kMaxRulesFileBytes, {"rules file", "a text file"}, error);
+    if (!text) return std::nullopt;
+    auto rules = parse(*text, error);
     if (!rules) error = path + ": " + error;
     return rules;
 }
