@@ -8,4 +8,9 @@ if(MBSLAVE_BUILD_TOOLS AND MBSLAVE_BROWSER_TESTS)
       COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/sim/e2e/sim_web.py $<TARGET_FILE:mbslave-sim> ${case})
     set_tests_properties(sim_web_${case} PROPERTIES TIMEOUT 120 LABELS browser)
   endforeach()
+  # The roles of tls masters in the page's request log; skipped (77) without tls.
+  add_test(NAME sim_web_tls
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/sim/e2e/sim_tls.py $<TARGET_FILE:mbslave-sim>
+            ${PROJECT_SOURCE_DIR}/tools/make-test-pki.sh --browser)
+  set_tests_properties(sim_web_tls PROPERTIES TIMEOUT 180 LABELS browser SKIP_RETURN_CODE 77)
 endif()

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "library_limits.hpp"
 #include "options.hpp"
 
 namespace sim {
@@ -146,6 +147,86 @@ TEST(SimOptions, BadArgumentsAreUsageErrorsWithAHint) {
         EXPECT_EQ(outcome.err.rfind("mbslave-sim: error: ", 0), 0u) << outcome.err;
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
         EXPECT_NE(outcome.err.find("--help"), std::string::npos) << outcome.err;
+    }
+}
+
+// The command line takes what the library takes: the largest value of each
+// range is one the library's setter accepts, the next one both refuse; the
+// defaults are a new handle's.
+TEST(SimOptions, RangesAndDefaultsAreTheLibrarys) {
+    struct Case {
+        std::vector<std::string> words;  // the option comes last
+        std::uint32_t largest;
+        MbusSlaveHandle* (*create)();
+        int (*set)(MbusSlaveHandle*, std::uint32_t);
+    };
+    const Case cases[] = {
+        {{"tcp", "--timeout"}, library::kMaxTimeOutMs, &mbusSlave_createTcpProtocol, &mbusSlave_setTimeout},
+        {{"tcp", "--conn-timeout"}, library::kMaxConnectionTimeOutMs, &mbusSlave_createTcpProtocol,
+         &mbusSlave_setConnectionTimeOut},
+        {{"rtu", "--device", "COM1", "--tolerance"}, library::kMaxFrameToleranceMs, &mbusSlave_createRtuProtocol,
+         &mbusSlave_setFrameTolerance},
+        {{"ascii", "--device", "COM1", "--rs485"}, library::kMaxRs485DelayMs, &mbusSlave_createAsciiProtocol,
+         &mbusSlave_enableRs485Mode},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words.back());
+        MbusSlaveHandle* handle = c.create();
+        ASSERT_NE(handle, nullptr);
+        EXPECT_EQ(c.set(handle, c.largest), MB_OK);
+        EXPECT_EQ(c.set(handle, c.largest + 1), MB_ERR_ILLEGAL_ARGUMENT);
+        mbusSlave_destroyProtocol(handle);
+        for (const std::uint32_t value : {c.largest, c.largest + 1}) {
+            std::vector<std::string> words = c.words;
+            words.push_back(std::to_string(value));
+            EXPECT_EQ(parse(words).options.has_value(), value == c.largest) << value;
+        }
+    }
+    MbusSlaveHandle* handle = mbusSlave_createTcpProtocol();
+    EXPECT_EQ(mbusSlave_getTimeout(handle), SimOptions{}.timeOutMs);
+    mbusSlave_destroyProtocol(handle);
+}
+
+// tls: the options of tcp, its default port 8020, and its files.
+TEST(SimOptions, TlsTakesTheTcpOptionsAndItsFiles) {
+    const std::vector<Transport> withTls{Transport::Tcp, Transport::RtuOverTcp, Transport::Udp, Transport::Tls};
+    const std::vector<std::string> files{"tls", "--cert", "s.pem", "--key", "s.key", "--ca", "ca.pem"};
+    auto outcome = parse(files, withTls);
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->transport, Transport::Tls);
+    EXPECT_EQ(outcome.options->port, 8020);
+    EXPECT_EQ(outcome.options->connectionTimeOutMs, 60000u);
+    EXPECT_EQ(outcome.options->certificateFile, "s.pem");
+    EXPECT_EQ(outcome.options->keyFile, "s.key");
+    EXPECT_EQ(outcome.options->caFile, "ca.pem");
+    EXPECT_EQ(outcome.options->rolesFile, "");
+
+    std::vector<std::string> words = files;
+    words.insert(words.end(), {"--roles", "r.txt", "--host", "0.0.0.0", "--port", "802", "--conn-timeout", "0"});
+    outcome = parse(words, withTls);
+    ASSERT_TRUE(outcome.options) << outcome.err;
+    EXPECT_EQ(outcome.options->rolesFile, "r.txt");
+    EXPECT_EQ(outcome.options->host, "0.0.0.0");
+    EXPECT_EQ(outcome.options->port, 802);
+    EXPECT_EQ(outcome.options->connectionTimeOutMs, 0u);
+
+    struct Case {
+        std::vector<std::string> words;
+        std::vector<Transport> available;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"tls", "--cert", "s.pem", "--key", "s.key"}, withTls, "--ca is required"},
+        {{"tls", "--key", "s.key", "--ca", "ca.pem"}, withTls, "--cert is required"},
+        {{"udp", "--conn-timeout", "5"}, withTls, "--conn-timeout applies to tcp, rtutcp and tls only"},
+        {{"tcp", "--roles", "r.txt"}, withTls, "not expected: --roles r.txt"},
+        {files, kAll, "name the transport first"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        outcome = parse(c.words, c.available);
+        EXPECT_FALSE(outcome.options);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
     }
 }
 

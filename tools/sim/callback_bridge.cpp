@@ -159,6 +159,13 @@ void onConnectionClosed(const char* address) {
     if (context->log != nullptr) context->log->traffic(std::string(address) + ": connection closed");
 }
 
+int onTlsAuthorization(const char* role, int functionCode, const std::uint8_t*, int, const RequestInfo* info) {
+    if (context == nullptr) return 1;
+    const bool allowed = context->roles == nullptr || context->roles->allows(role, functionCode);
+    if (context->trace != nullptr && info != nullptr) context->trace->authorization(*info, role, functionCode, allowed);
+    return allowed ? 1 : 0;
+}
+
 std::string finishRequest(const std::string& peer) {
     if (context == nullptr || context->trace == nullptr) return {};
     TrafficRecord record;

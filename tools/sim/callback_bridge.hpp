@@ -16,6 +16,7 @@
 #include "event_log.hpp"
 #include "mbslave.h"
 #include "request_trace.hpp"
+#include "role_rules.hpp"
 #include "traffic_ring.hpp"
 
 namespace sim {
@@ -44,6 +45,7 @@ struct BridgeContext {
     EventLog* log = nullptr;
     std::function<std::uint64_t()> uptimeMs;  // drives the demo device's live values
     std::uint32_t timeOutMs = 0;              // for the time-out notice text
+    const RoleRules* roles = nullptr;         // tls: what each role may do (null: everything)
 
     // The web page runs on a thread of its own: it reads and changes the
     // four tables of the model, the request log, the per-unit request counts
@@ -67,6 +69,11 @@ void attachBridge(BridgeContext* context);
 
 // The callbacks for one slave address (0..255).
 const UnitCallbacks& callbacksFor(int unit);
+
+// The TLS server's authorization callback (MbTlsAuthorizationCallback):
+// the context's role rules decide; the role goes into the request's line.
+int onTlsAuthorization(const char* role, int functionCode, const std::uint8_t pdu[], int pduLength,
+                       const RequestInfo* info);
 
 // Notification callbacks of the IP servers.
 int onConnectionAccepted(const char* address);

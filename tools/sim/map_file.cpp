@@ -1,7 +1,5 @@
 #include "map_file.hpp"
 
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <new>
@@ -9,6 +7,7 @@
 #include <stdexcept>
 
 #include "number_text.hpp"
+#include "text_file.hpp"
 #include "unit_set.hpp"
 
 namespace sim {
@@ -60,8 +59,8 @@ private:
 
 // "12", "0x1F" -> number within [low, high].
 long parseNumberKey(const std::string& path, const std::string& key, long low, long high, const char* what) {
-    const auto value = parseWholeNumber(key);
-    if (!value || *value < low || *value > high) {
+    const auto value = parseNumberIn(key, low, high);
+    if (!value) {
         throw MapError(child(path, key), "'" + excerpt(key) + "' is not " + what + " (" + std::to_string(low) + ".." +
                                              std::to_string(high) + ")");
     }
@@ -336,30 +335,9 @@ std::optional<MapFile> parseMapText(std::string_view text, const std::string& na
 }
 
 std::optional<MapFile> readMapFile(const std::string& path, std::string& error) {
-    std::error_code fault;
-    const auto status = std::filesystem::status(path, fault);
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        error = path + ": not a regular file (a map file is a JSON text file)";
-        return std::nullopt;
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot open the map file";
-        return std::nullopt;
-    }
-    // Read one byte past the limit, to tell a file that grew since.
-    std::string content(kMaxMapFileBytes + 1, '\0');
-    file.read(content.data(), static_cast<std::streamsize>(content.size()));
-    if (file.bad()) {
-        error = path + ": cannot read the map file";
-        return std::nullopt;
-    }
-    content.resize(static_cast<std::size_t>(file.gcount()));
-    if (content.size() > kMaxMapFileBytes) {
-        error = path + ": larger than " + std::to_string(kMaxMapFileBytes >> 20) + " MiB, the most a map file may have";
-        return std::nullopt;
-    }
-    return parseMapText(content, path, error);
+    const auto content = readTextFile(path, kMaxMapFileBytes, {"map file", "a JSON text file"}, error);
+    if (!content) return std::nullopt;
+    return parseMapText(*content, path, error);
 }
 
 bool applyMap(const MapFile& map, DeviceModel& model, std::string& error, std::vector<std::string>& warnings) {

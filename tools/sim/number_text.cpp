@@ -29,4 +29,10 @@ std::optional<long> parseWholeNumber(std::string_view text) {
     return negative ? -static_cast<long>(value) : static_cast<long>(value);
 }
 
+std::optional<long> parseNumberIn(std::string_view text, long low, long high) {
+    const auto value = parseWholeNumber(text);
+    if (!value || *value < low || *value > high) return std::nullopt;
+    return value;
+}
+
 }  // namespace sim

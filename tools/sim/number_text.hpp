@@ -1,5 +1,5 @@
 // Whole numbers as the simulator reads them from the command line, the map
-// file and the web page: decimal with an optional minus sign, or 0x
+// file, the web page and sysfs: decimal with an optional minus sign, or 0x
 // hexadecimal (no sign); nothing else (no blanks, no plus sign).
 #pragma once
 
@@ -12,5 +12,8 @@ namespace sim {
 // long comes back as the largest (or smallest) long, outside every range
 // the callers accept.
 std::optional<long> parseWholeNumber(std::string_view text);
+
+// The number if the text is one and lies within low..high.
+std::optional<long> parseNumberIn(std::string_view text, long low, long high);
 
 }  // namespace sim

@@ -1,23 +1,16 @@
 #include "options.hpp"
 
 #include <cctype>
-#include <charconv>
 #include <map>
 #include <sstream>
 
 #include <CLI/CLI.hpp>
 
+#include "number_text.hpp"
+
 namespace sim {
 
 namespace {
-
-constexpr std::uint32_t kMaxTimeOutMs = 100000;
-constexpr std::uint32_t kMaxConnectionTimeOutMs = 3600000;
-// Idle connections close after a minute, so that masters that connect and
-// fall silent cannot hold every one of the 32 connections for ever.
-constexpr std::uint32_t kDefaultConnectionTimeOutMs = 60000;
-constexpr std::uint32_t kMaxRs485DelayMs = 100000;
-constexpr std::uint32_t kMaxFrameToleranceMs = 20;
 
 struct TransportInfo {
     Transport transport;
@@ -40,6 +33,10 @@ constexpr TransportInfo kTransports[] = {
      "  mbslave-sim rtu --device COM1 --rs485 2        /dev/ttyS0, RS-485 with 2 ms turnaround\n"},
     {Transport::Ascii, "ascii", "Modbus ASCII on a serial line", 0,
      "mbslave-sim ascii --device /dev/ttyUSB0 --baud 9600   7 data bits, even parity\n"},
+    // Port 802, the standard one, needs root.
+    {Transport::Tls, "tls", "Modbus/TCP Security: Modbus/TCP inside TLS, masters with client certificates", 8020,
+     "mbslave-sim tls --cert server.pem --key server.key --ca ca.pem --roles roles.txt\n"
+     "                                                   TLS on 127.0.0.1:8020, function codes per role\n"},
 };
 
 const TransportInfo& infoOf(Transport transport) {
@@ -66,34 +63,22 @@ std::string footer(const std::vector<Transport>& available) {
     return text;
 }
 
-// Options that exist on every subcommand's parent (usable after the subcommand).
-struct CommonArguments {
-    std::string units = "1";
-    std::uint32_t timeOutMs = 1000;
-    std::optional<std::uint32_t> connectionTimeOutMs;
-    bool noExceptions = false;
-    std::string mapFile;
-    bool quiet = false;
-    double durationS = 0;
-    std::string web;
-};
+// A whole number of low..high as parseWholeNumber reads it, handed on to
+// CLI11 in decimal.
+CLI::Validator wholeNumber(long low, long high) {
+    return CLI::Validator(
+        [low, high](std::string& text) {
+            const auto value = parseNumberIn(text, low, high);
+            if (!value) return "'" + text + "' is not a whole number of " + std::to_string(low) + ".." +
+                               std::to_string(high);
+            text = std::to_string(*value);
+            return std::string();
+        },
+        std::to_string(low) + ".." + std::to_string(high));
+}
 
-struct IpArguments {
-    std::string host = "127.0.0.1";
-    std::uint16_t port = 0;
-};
-
-struct SerialArguments {
-    std::string device;
-    int baud = 19200;
-    int dataBits = 8;
-    int stopBits = 1;
-    int parity = 2;
-    std::uint32_t rs485DelayMs = 0;
-    std::uint32_t frameToleranceMs = 0;
-};
-
-const std::map<std::string, int> kParityNames{{"none", 0}, {"odd", 1}, {"even", 2}, {"n", 0}, {"o", 1}, {"e", 2}};
+const std::map<std::string, int> kParityNames{{"none", PARITY_NONE}, {"odd", PARITY_ODD}, {"even", PARITY_EVEN},
+                                              {"n", PARITY_NONE},    {"o", PARITY_ODD},   {"e", PARITY_EVEN}};
 
 // --parity's name (any case) -> its number; a plain message for anything else.
 std::string parityNumber(std::string& text) {
@@ -105,34 +90,44 @@ std::string parityNumber(std::string& text) {
     return std::string();
 }
 
-void addIpOptions(CLI::App& command, IpArguments& ip) {
-    command.add_option("--host", ip.host, "address or name of this machine to listen on (0.0.0.0: all)")
+void addIpOptions(CLI::App& command, SimOptions& options, const TransportInfo& info) {
+    command.add_option("--host", options.host, "address or name of this machine to listen on (0.0.0.0: all)")
         ->capture_default_str();
-    command.add_option("--port", ip.port, "port to listen on")->check(CLI::Range(1, 65535));
+    command.add_option("--port", options.port, "port to listen on")
+        ->transform(wholeNumber(1, 65535))
+        ->default_str(std::to_string(info.defaultPort));
 }
 
-void addSerialOptions(CLI::App& command, SerialArguments& serial, Transport transport) {
-    command.add_option("--device", serial.device, "serial device: /dev/ttyUSB0, /dev/ttyS0, COM1 (= /dev/ttyS0)")
+void addTlsOptions(CLI::App& command, SimOptions& options) {
+    command.add_option("--cert", options.certificateFile, "the server's certificate chain (PEM, its own first)")
         ->required();
-    command.add_option("--baud", serial.baud, "baud rate")->check(CLI::Range(50, 4000000))->capture_default_str();
-    command.add_option("--databits", serial.dataBits, "data bits")
-        ->check(CLI::IsMember({7, 8}))
-        ->capture_default_str();
-    command.add_option("--stopbits", serial.stopBits, "stop bits")
-        ->check(CLI::IsMember({1, 2}))
-        ->capture_default_str();
-    command.add_option("--parity", serial.parity, "parity: none, odd or even (default even; a pseudo-terminal "
-                                                  "takes none only)")
+    command.add_option("--key", options.keyFile, "the server's private key (PEM, unencrypted)")->required();
+    command.add_option("--ca", options.caFile, "CA certificates (PEM) that the masters' certificates chain to")
+        ->required();
+    command.add_option("--roles", options.rolesFile,
+                       "rules file, one line per role: 'monitor: 1 2 3 4', 'operator: *', '-: 3' for masters "
+                       "without a role; unlisted roles may do nothing (default: every master everything)");
+}
+
+void addSerialOptions(CLI::App& command, SimOptions& options, Transport transport) {
+    command.add_option("--device", options.device, "serial device: /dev/ttyUSB0, /dev/ttyS0, COM1 (= /dev/ttyS0)")
+        ->required();
+    command.add_option("--baud", options.baud, "baud rate")->transform(wholeNumber(50, 4000000))->capture_default_str();
+    command.add_option("--databits", options.dataBits, "data bits")->transform(wholeNumber(7, 8))->capture_default_str();
+    command.add_option("--stopbits", options.stopBits, "stop bits")->transform(wholeNumber(1, 2))->capture_default_str();
+    command.add_option("--parity", options.parity, "parity: none, odd or even (default even; a pseudo-terminal "
+                                                   "takes none only)")
         ->transform(CLI::Validator(parityNumber, "none|odd|even"));
-    command.add_option("--rs485", serial.rs485DelayMs,
+    command.add_option("--rs485", options.rs485DelayMs,
                        "RS-485 mode: RTS switches the transmitter, held MS ms after each reply (0: off)")
-        ->check(CLI::Range(std::uint32_t{0}, kMaxRs485DelayMs));
+        ->transform(wholeNumber(0, library::kMaxRs485DelayMs));
     if (transport == Transport::Rtu) {
         command
-            .add_option("--tolerance", serial.frameToleranceMs,
-                        "extra silence in ms that ends a frame, 0..20 (default: what the USB adapter's latency "
-                        "timer or the UART's receive trigger in sysfs calls for)")
-            ->check(CLI::Range(std::uint32_t{0}, kMaxFrameToleranceMs));
+            .add_option("--tolerance", options.frameToleranceMs,
+                        "extra silence in ms that ends a frame, 0.." + std::to_string(library::kMaxFrameToleranceMs) +
+                            " (default: what the USB adapter's latency timer or the UART's receive trigger in "
+                            "sysfs calls for)")
+            ->transform(wholeNumber(0, library::kMaxFrameToleranceMs));
     }
 }
 
@@ -150,11 +145,9 @@ bool parseWebEndpoint(const std::string& text, std::string& host, std::uint16_t&
             return false;  // an IPv6 address needs its brackets
         }
     }
-    unsigned value = 0;
-    const auto* end = portText.data() + portText.size();
-    const auto [last, error] = std::from_chars(portText.data(), end, value);
-    if (portText.empty() || error != std::errc{} || last != end || value < 1 || value > 65535) return false;
-    port = static_cast<std::uint16_t>(value);
+    const auto value = parseNumberIn(portText, 1, 65535);
+    if (!value) return false;
+    port = static_cast<std::uint16_t>(*value);
     return true;
 }
 
@@ -168,15 +161,36 @@ const char* transportName(Transport transport) { return infoOf(transport).name; 
 
 bool isSerial(Transport transport) { return transport == Transport::Rtu || transport == Transport::Ascii; }
 
+bool holdsConnections(Transport transport) {
+    return transport == Transport::Tcp || transport == Transport::RtuOverTcp || transport == Transport::Tls;
+}
+
 namespace {
 
-// The parsed values before they are checked against each other.
+// The options as the command line writes them, and the texts that are
+// checked once the line is parsed.
 struct ParsedArguments {
-    CommonArguments common;
-    IpArguments ip;
-    SerialArguments serial;
+    SimOptions options;
+    std::optional<std::string> units;
+    std::string web;  // empty: no web page
     std::vector<std::pair<Transport, CLI::App*>> commands;
+    std::string connectionKinds;  // "tcp and rtutcp": the offered transports that hold connections
 };
+
+// "tcp, rtutcp and tls" (lastSeparator " and "): the names of the offered
+// transports that hold connections.
+std::string connectionKindNames(const std::vector<Transport>& available, const char* lastSeparator) {
+    std::vector<const char*> names;
+    for (Transport transport : available) {
+        if (holdsConnections(transport)) names.push_back(transportName(transport));
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += i + 1 == names.size() ? lastSeparator : ", ";
+        text += names[i];
+    }
+    return text;
+}
 
 void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector<Transport>& available,
                        const std::string& version) {
@@ -185,24 +199,25 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
     app.require_subcommand(1);
     app.footer(footer(available));
 
-    CommonArguments& common = parsed.common;
-    app.add_option("--units", common.units, "slave addresses to serve: 1,2,10-20 or all (serial: 1..255)")
-        ->capture_default_str();
-    app.add_option("--timeout", common.timeOutMs,
+    SimOptions& options = parsed.options;
+    parsed.connectionKinds = connectionKindNames(available, " and ");
+    app.add_option("--units", parsed.units, "slave addresses to serve: 1,2,10-20 or all (serial: 1..255)")
+        ->default_str(formatRanges(options.units));
+    app.add_option("--timeout", options.timeOutMs,
                    "protocol time-out in ms: longest wait of one server pass and master supervision period "
                    "(0: wait without limit, no supervision)")
-        ->check(CLI::Range(std::uint32_t{0}, kMaxTimeOutMs))
+        ->transform(wholeNumber(0, library::kMaxTimeOutMs))
         ->capture_default_str();
-    app.add_option("--conn-timeout", common.connectionTimeOutMs,
-                   "tcp, rtutcp: close a connection idle for MS ms (0: never; default " +
-                       std::to_string(kDefaultConnectionTimeOutMs) + ")")
-        ->check(CLI::Range(std::uint32_t{0}, kMaxConnectionTimeOutMs));
-    app.add_flag("--no-exceptions", common.noExceptions, "send no reply instead of an exception response");
-    app.add_option("--map", common.mapFile, "JSON file with the initial values of the units");
-    app.add_flag("--quiet", common.quiet, "no line per request, connection or time-out");
-    app.add_option("--duration", common.durationS, "stop after S seconds (default: until Ctrl-C)")
+    app.add_option("--conn-timeout", options.connectionTimeOutMs,
+                   connectionKindNames(available, ", ") + ": close a connection idle for MS ms (0: never; default " +
+                       std::to_string(SimOptions::kDefaultConnectionTimeOutMs) + ")")
+        ->transform(wholeNumber(0, library::kMaxConnectionTimeOutMs));
+    app.add_flag("--no-exceptions", options.noExceptions, "send no reply instead of an exception response");
+    app.add_option("--map", options.mapFile, "JSON file with the initial values of the units");
+    app.add_flag("--quiet", options.quiet, "no line per request, connection or time-out");
+    app.add_option("--duration", options.durationS, "stop after S seconds (default: until Ctrl-C)")
         ->check(CLI::Range(0.0, 31536000.0));
-    app.add_option("--web", common.web,
+    app.add_option("--web", parsed.web,
                    "serve a web page with live tables, request log and edits on [HOST:]PORT "
                    "(HOST default 127.0.0.1: every local user can change every value, other web sites "
                    "cannot; 0.0.0.0: anyone who reaches the port can)");
@@ -211,11 +226,11 @@ void defineCommandLine(CLI::App& app, ParsedArguments& parsed, const std::vector
         const TransportInfo& info = infoOf(transport);
         CLI::App* command = app.add_subcommand(info.name, info.description);
         if (isSerial(transport)) {
-            addSerialOptions(*command, parsed.serial, transport);
+            addSerialOptions(*command, options, transport);
         } else {
-            addIpOptions(*command, parsed.ip);
-            command->get_option("--port")->default_str(std::to_string(info.defaultPort));
+            addIpOptions(*command, options, info);
         }
+        if (transport == Transport::Tls) addTlsOptions(*command, options);
         parsed.commands.emplace_back(transport, command);
     }
 }
@@ -230,7 +245,7 @@ ParseOutcome usageFailure(const std::string& message) {
 // Checks the options against each other and fills in the defaults that
 // depend on the transport.
 ParseOutcome finishOptions(ParsedArguments& parsed) {
-    SimOptions options;
+    SimOptions& options = parsed.options;
     const CLI::App* chosen = nullptr;
     for (const auto& [transport, command] : parsed.commands) {
         if (command->parsed()) {
@@ -239,46 +254,30 @@ ParseOutcome finishOptions(ParsedArguments& parsed) {
         }
     }
     const bool serialLine = isSerial(options.transport);
-    const CommonArguments& common = parsed.common;
-    SerialArguments& serial = parsed.serial;
-    std::string error;
-    const auto units = parseUnitList(common.units, serialLine, error);
-    if (!units) return usageFailure("--units: " + error);
-    const bool connectionKind = options.transport == Transport::Tcp || options.transport == Transport::RtuOverTcp;
-    if (common.connectionTimeOutMs && !connectionKind) {
-        return usageFailure("--conn-timeout applies to tcp and rtutcp only");
+    if (parsed.units) {
+        std::string error;
+        const auto units = parseUnitList(*parsed.units, serialLine, error);
+        if (!units) return usageFailure("--units: " + error);
+        options.units = *units;
+    }
+    const bool connectionKind = holdsConnections(options.transport);
+    if (options.connectionTimeOutMs && !connectionKind) {
+        return usageFailure("--conn-timeout applies to " + parsed.connectionKinds + " only");
+    }
+    if (connectionKind && !options.connectionTimeOutMs) {
+        options.connectionTimeOutMs = SimOptions::kDefaultConnectionTimeOutMs;
     }
     // ASCII framing is 7 data bits by the standard, RTU framing needs 8.
-    if (options.transport == Transport::Ascii && chosen->count("--databits") == 0) serial.dataBits = 7;
-    if (options.transport == Transport::Rtu && serial.dataBits != 8) {
+    if (options.transport == Transport::Ascii && chosen->count("--databits") == 0) options.dataBits = 7;
+    if (options.transport == Transport::Rtu && options.dataBits != 8) {
         return usageFailure("--databits: RTU framing needs 8 data bits");
     }
-
-    if (!serialLine && parsed.ip.host.empty()) {
+    if (!serialLine && options.host.empty()) {
         return usageFailure("--host: empty; give an address of this machine (0.0.0.0 listens on every interface)");
     }
-    options.host = parsed.ip.host;
-    options.port =
-        !serialLine && chosen->count("--port") == 0 ? infoOf(options.transport).defaultPort : parsed.ip.port;
-    options.connectionTimeOutMs = common.connectionTimeOutMs;
-    if (connectionKind && !options.connectionTimeOutMs) options.connectionTimeOutMs = kDefaultConnectionTimeOutMs;
-    options.device = serial.device;
-    options.baud = serial.baud;
-    options.dataBits = serial.dataBits;
-    options.stopBits = serial.stopBits;
-    options.parity = serial.parity;
-    options.rs485DelayMs = serial.rs485DelayMs;
-    if (options.transport == Transport::Rtu && chosen->count("--tolerance") != 0) {
-        options.frameToleranceMs = serial.frameToleranceMs;
-    }
-    options.units = *units;
-    options.timeOutMs = common.timeOutMs;
-    options.noExceptions = common.noExceptions;
-    options.mapFile = common.mapFile;
-    options.quiet = common.quiet;
-    options.durationS = common.durationS;
-    if (!common.web.empty() && !parseWebEndpoint(common.web, options.webHost, options.webPort)) {
-        return usageFailure("--web: '" + common.web + "' is not [HOST:]PORT with a PORT of 1..65535 "
+    if (options.port == 0) options.port = infoOf(options.transport).defaultPort;
+    if (!parsed.web.empty() && !parseWebEndpoint(parsed.web, options.webHost, options.webPort)) {
+        return usageFailure("--web: '" + parsed.web + "' is not [HOST:]PORT with a PORT of 1..65535 "
                             "(an IPv6 HOST in brackets: [::1]:8080)");
     }
     ParseOutcome outcome;

@@ -1,5 +1,6 @@
 // Command line of mbslave-sim: one subcommand per transport and the options
-// common to all of them.
+// common to all of them. SimOptions holds every option with its default; the
+// command line writes into it directly.
 #pragma once
 
 #include <cstdint>
@@ -7,35 +8,49 @@
 #include <string>
 #include <vector>
 
+#include "library_limits.hpp"
 #include "unit_set.hpp"
 
 namespace sim {
 
-enum class Transport { Tcp, RtuOverTcp, Udp, Rtu, Ascii };
+enum class Transport { Tcp, RtuOverTcp, Udp, Rtu, Ascii, Tls };
 
-// Subcommand name ("tcp", "rtutcp", "udp", "rtu", "ascii").
+// Subcommand name ("tcp", "rtutcp", "udp", "rtu", "ascii", "tls").
 const char* transportName(Transport transport);
 bool isSerial(Transport transport);
+// The TCP kinds (tcp, rtutcp, tls), which hold connections.
+bool holdsConnections(Transport transport);
 
 struct SimOptions {
+    // Idle connections close after a minute, so that masters that connect
+    // and fall silent cannot hold every connection for ever.
+    static constexpr std::uint32_t kDefaultConnectionTimeOutMs = 60000;
+
     Transport transport = Transport::Tcp;
     // IP transports
     std::string host = "127.0.0.1";
-    std::uint16_t port = 0;
+    std::uint16_t port = 0;  // after parsing: the transport's default port unless --port
+    // tcp, rtutcp, tls: kDefaultConnectionTimeOutMs unless --conn-timeout
     std::optional<std::uint32_t> connectionTimeOutMs;
+    // tls: the server's certificate chain and key, the CA of the masters'
+    // certificates, and the role rules (empty: every master may do everything)
+    std::string certificateFile;
+    std::string keyFile;
+    std::string caFile;
+    std::string rolesFile;
     // serial transports
     std::string device;
     int baud = 19200;
-    int dataBits = 8;
+    int dataBits = 8;  // ascii: 7 unless --databits
     int stopBits = 1;
-    int parity = 2;  // PARITY_EVEN, the Modbus default
+    int parity = library::kDefaultParity;
     std::uint32_t rs485DelayMs = 0;
     // RTU: extra end-of-frame silence; unset: what the serial hardware calls
     // for (resolveFrameTolerance)
     std::optional<std::uint32_t> frameToleranceMs;
     // every transport
-    UnitSet units;
-    std::uint32_t timeOutMs = 1000;
+    UnitSet units = UnitSet(1u << 1);  // unit 1
+    std::uint32_t timeOutMs = library::kDefaultTimeOutMs;
     bool noExceptions = false;
     std::string mapFile;
     bool quiet = false;

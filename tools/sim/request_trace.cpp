@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "role_rules.hpp"
 #include "unit_set.hpp"
 
 namespace sim {
@@ -56,6 +57,15 @@ void RequestTrace::deviceIdObject(const RequestInfo& info, int unit, int objectI
     if (found) deviceIdFound_.set(static_cast<std::size_t>(objectId & 0xFF));
 }
 
+void RequestTrace::authorization(const RequestInfo& info, const char* role, int functionCode, bool allowed) {
+    role_ = describeRole(role);
+    // The library answers a refusal with exception 1 and calls no data callback.
+    if (!allowed) {
+        access(info, info.slaveAddress, "function " + std::to_string(functionCode) + " not allowed by --roles", "",
+               false, 1);
+    }
+}
+
 std::string RequestTrace::finish(const std::string& peer, TrafficRecord* record) {
     if (record != nullptr) {
         *record = TrafficRecord{};
@@ -63,14 +73,17 @@ std::string RequestTrace::finish(const std::string& peer, TrafficRecord* record)
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
     }
+    const std::string role = role_.empty() ? std::string() : " (" + role_ + ")";
+    if (record != nullptr) copyText(record->role, role_);
+    role_.clear();
     if (!started_) {
         if (record != nullptr) {
             copyText(record->master, peer);
             copyText(record->function, "no data access");
             record->result = TrafficResult::Answered;
         }
-        return peer + ": request answered without data access (diagnostics, or an exception "
-                      "response for an unsupported or malformed request)";
+        return peer + role + ": request answered without data access (diagnostics, or an exception "
+                             "response for an unsupported or malformed request)";
     }
     if (deviceIdRequest_) {
         std::string what = "read device identification";
@@ -90,7 +103,7 @@ std::string RequestTrace::finish(const std::string& peer, TrafficRecord* record)
     const bool broadcast = !units_.test(static_cast<std::size_t>(requestUnit_ & 0xFF));
     std::string line = peer_.empty() ? peer : peer_;
     line += broadcast ? " broadcast to units " + formatRanges(units_) : " unit " + std::to_string(requestUnit_);
-    line += ":";
+    line += role + ":";
     for (std::size_t i = 0; i < accesses_.size(); ++i) line += (i == 0 ? " " : ", ") + accesses_[i];
     if (broadcast) {
         line += ": no reply (broadcast)";

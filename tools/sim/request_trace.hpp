@@ -5,6 +5,7 @@
 //   127.0.0.1 unit 1: read holding registers 0-9: ok
 //   /dev/pts/3 unit 2: read file 9 records 0-1: refused, exception 2
 //   /dev/pts/3 broadcast to units 1-3: write holding registers 5: no reply (broadcast)
+//   127.0.0.1 unit 1 (role monitor): function 6 not allowed by --roles: refused, exception 1
 //
 // Addresses are wire addresses (0-based), as the master puts them on the wire.
 #pragma once
@@ -31,6 +32,9 @@ public:
                 int exceptionCode = 2);
     // One fetched device identification object (found or not).
     void deviceIdObject(const RequestInfo& info, int unit, int objectId, bool found);
+    // A TLS master's request admitted or refused for its role (null: none);
+    // the role appears in the request's line from then on.
+    void authorization(const RequestInfo& info, const char* role, int functionCode, bool allowed);
 
     bool pending() const { return started_; }
 
@@ -49,6 +53,7 @@ private:
     bool exceptionsDisabled_;
     bool started_ = false;
     std::string peer_;
+    std::string role_;  // "role monitor", "no role"; empty: not a TLS request
     int requestUnit_ = 0;
     std::bitset<256> units_;
     std::vector<std::string> accesses_;

@@ -4,8 +4,10 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
+
+#include "library_limits.hpp"
+#include "number_text.hpp"
 
 namespace sim {
 
@@ -32,14 +34,15 @@ double longestHandOverGapUs(const ByteHandOver& handOver, int baud, int bitsPerC
 }
 
 double rtuSilentIntervalUs(int baud) {
-    const double interval = std::floor(0.5 + 4 * 11e6 / std::max(baud, 1));
-    return std::max(interval, 2000.0);
+    const double interval = std::floor(0.5 + library::kRtuSilenceCharacters *
+                                                 characterTimeUs(baud, library::kRtuSilenceBitsPerCharacter));
+    return std::max(interval, library::kRtuMinSilenceUs);
 }
 
 std::optional<std::uint32_t> toleranceForHandOver(const ByteHandOver& handOver, int baud, int bitsPerCharacter) {
     const double excess = longestHandOverGapUs(handOver, baud, bitsPerCharacter) - rtuSilentIntervalUs(baud);
     const auto tolerance = static_cast<std::uint32_t>(std::max(0.0, std::ceil(excess / 1000.0)));
-    if (tolerance > kToleranceLimitMs) return std::nullopt;
+    if (tolerance > library::kMaxFrameToleranceMs) return std::nullopt;
     return tolerance;
 }
 
@@ -49,8 +52,10 @@ std::string ttyName(const std::string& device) {
     if (com) {
         const std::string digits = device.substr(3, device.find(':') == std::string::npos ? std::string::npos
                                                                                             : device.find(':') - 3);
-        if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(c) != 0; })) {
-            return "ttyS" + std::to_string(std::strtol(digits.c_str(), nullptr, 10) - 1);
+        const bool decimal =
+            !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return std::isdigit(c) != 0; });
+        if (const auto number = decimal ? parseWholeNumber(digits) : std::nullopt) {
+            return "ttyS" + std::to_string(*number - 1);
         }
     }
 #ifdef _WIN32
@@ -65,11 +70,14 @@ std::string ttyName(const std::string& device) {
 
 namespace {
 
+// The positive number a sysfs attribute holds ("16\n").
 std::optional<int> readNumber(const std::string& path) {
     std::ifstream file(path);
-    int value = 0;
-    if (file >> value && value > 0) return value;
-    return std::nullopt;
+    std::string word;
+    if (!(file >> word)) return std::nullopt;
+    const auto value = parseNumberIn(word, 1, INT_MAX);
+    if (!value) return std::nullopt;
+    return static_cast<int>(*value);
 }
 
 }  // namespace
@@ -100,7 +108,7 @@ std::string describeHandOver(const ByteHandOver& handOver) {
 namespace {
 
 int bitsPerCharacterOf(const SimOptions& options) {
-    return 1 + options.dataBits + (options.parity != 0 ? 1 : 0) + options.stopBits;
+    return 1 + options.dataBits + (options.parity != PARITY_NONE ? 1 : 0) + options.stopBits;
 }
 
 }  // namespace
@@ -112,7 +120,7 @@ std::string windowsDefaultFrameTolerance(SimOptions& options) {
         const std::optional<std::uint32_t> needed = toleranceForHandOver(handOver, options.baud, bitsPerCharacter);
         tolerance = tolerance && needed ? std::optional<std::uint32_t>(std::max(*tolerance, *needed)) : std::nullopt;
     }
-    options.frameToleranceMs = tolerance.value_or(kToleranceLimitMs);
+    options.frameToleranceMs = tolerance.value_or(library::kMaxFrameToleranceMs);
     std::string text = "frame tolerance " + std::to_string(*options.frameToleranceMs) + " ms for the " +
                        describeHandOver(kSerialSysUart) + " of serial.sys or the " + describeHandOver(kFtdiAdapter) +
                        " of FTDI's driver (Windows defaults; --tolerance sets another)";
@@ -134,7 +142,7 @@ std::string resolveFrameTolerance(SimOptions& options, const std::string& sysRoo
     }
     const std::optional<std::uint32_t> tolerance =
         toleranceForHandOver(handOver, options.baud, bitsPerCharacterOf(options));
-    options.frameToleranceMs = tolerance.value_or(kToleranceLimitMs);
+    options.frameToleranceMs = tolerance.value_or(library::kMaxFrameToleranceMs);
     std::string text = "frame tolerance " + std::to_string(*options.frameToleranceMs) + " ms for the " +
                        describeHandOver(handOver);
     if (!tolerance) text += " (not enough: long frames will be split; lower the latency timer)";

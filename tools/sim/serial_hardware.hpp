@@ -26,7 +26,6 @@ struct ByteHandOver {
 
 constexpr int kUsbPacketBytes = 62;
 constexpr int kUartQuietCharacters = 4;
-constexpr std::uint32_t kToleranceLimitMs = 20;
 
 // Microseconds one character of bitsPerCharacter bits takes at baud.
 double characterTimeUs(int baud, int bitsPerCharacter);
@@ -35,8 +34,8 @@ double characterTimeUs(int baud, int bitsPerCharacter);
 // gaps, in microseconds.
 double longestHandOverGapUs(const ByteHandOver& handOver, int baud, int bitsPerCharacter);
 
-// The RTU silence that ends a frame without tolerance, in microseconds:
-// four 11-bit character times, at least 2000.
+// The RTU silence that ends a frame without tolerance, in microseconds, as
+// the library measures it (library_limits.hpp).
 double rtuSilentIntervalUs(int baud);
 
 // The smallest frame tolerance in ms (0..20) under which the longest pause

@@ -41,6 +41,7 @@ struct TrafficRecord {
     std::uint64_t sequence = 0;  // 1, 2, ... in the order of the requests
     std::int64_t timeMs = 0;     // wall-clock time, ms since 1970
     char master[48] = {};        // IP address or serial device
+    char role[64] = {};          // tls: "role monitor" or "no role"; empty on the other transports
     int unit = 0;                // the request's slave address
     char units[32] = {};         // the units a broadcast reached ("1-3")
     char function[64] = {};      // "read holding registers", "write coils, read coils"

@@ -1,12 +1,16 @@
 #include "transport.hpp"
 
 #include "callback_bridge.hpp"
+#include "tls_server.hpp"
 #include "wide_text.hpp"
 
 namespace sim {
 
 std::vector<Transport> availableTransports() {
-    return {Transport::Tcp, Transport::RtuOverTcp, Transport::Udp, Transport::Rtu, Transport::Ascii};
+    std::vector<Transport> transports{Transport::Tcp, Transport::RtuOverTcp, Transport::Udp, Transport::Rtu,
+                                      Transport::Ascii};
+    if (tlsBuilt()) transports.push_back(Transport::Tls);
+    return transports;
 }
 
 std::string errorText(int errorCode) { return toUtf8(mbusSlave_getErrorText(errorCode)); }
@@ -18,13 +22,15 @@ std::string transportTitle(Transport transport) {
         case Transport::Udp: return "Modbus/UDP";
         case Transport::Rtu: return "Modbus RTU";
         case Transport::Ascii: return "Modbus ASCII";
+        case Transport::Tls: return "Modbus/TCP Security";
     }
     return "Modbus";
 }
 
 std::string endpointText(const SimOptions& options) {
     if (!isSerial(options.transport)) return options.host + ":" + std::to_string(options.port);
-    static constexpr char kParity[] = {'N', 'O', 'E'};
+    static constexpr char kParity[] = {'N', 'O', 'E'};  // PARITY_NONE, PARITY_ODD, PARITY_EVEN
+    static_assert(PARITY_NONE == 0 && PARITY_ODD == 1 && PARITY_EVEN == 2);
     return options.device + " " + std::to_string(options.baud) + " " + std::to_string(options.dataBits) +
            kParity[options.parity] + std::to_string(options.stopBits) +
            (options.rs485DelayMs > 0 ? " RS-485 (" + std::to_string(options.rs485DelayMs) + " ms turnaround)" : "");
@@ -39,6 +45,7 @@ MbusSlaveHandle* createHandle(Transport transport) {
         case Transport::Rtu: return mbusSlave_createRtuProtocol();
         case Transport::Udp: return mbusSlave_createUdpProtocol();
         case Transport::Ascii: return mbusSlave_createAsciiProtocol();
+        case Transport::Tls: return createTlsHandle();
     }
     return nullptr;
 }
@@ -52,8 +59,9 @@ bool apply(int result, const char* what, std::string& error) {
 
 }  // namespace
 
-MbusSlaveHandle* createServer(const SimOptions& options, std::string& error) {
-    MbusSlaveHandle* handle = createHandle(options.transport);
+ServerHandle createServer(const SimOptions& options, std::string& error) {
+    ServerHandle owner(createHandle(options.transport));
+    MbusSlaveHandle* handle = owner.get();
     if (handle == nullptr) {
         error = std::string("cannot create the ") + transportName(options.transport) + " server";
         return nullptr;
@@ -71,21 +79,19 @@ MbusSlaveHandle* createServer(const SimOptions& options, std::string& error) {
             mbusSlave_configureTcpNotifications(handle, &onConnectionAccepted, &onConnectionClosed, &onRequestServed);
         }
     }
+    if (ok && options.transport == Transport::Tls) ok = configureTls(handle, options, error);
     if (ok && isSerial(options.transport)) {
         ok = apply(mbusSlave_enableRs485Mode(handle, options.rs485DelayMs), "--rs485", error);
         if (ok && options.transport == Transport::Rtu) {
             ok = apply(mbusSlave_setFrameTolerance(handle, options.frameToleranceMs.value_or(0)), "--tolerance", error);
         }
     }
-    if (!ok) {
-        mbusSlave_destroyProtocol(handle);
-        return nullptr;
-    }
-    return handle;
+    if (!ok) owner.reset();
+    return owner;
 }
 
 int configureUnits(MbusSlaveHandle* handle, const SimOptions& options) {
-    for (int unit = 0; unit < 256; ++unit) {
+    for (int unit = 0; unit <= library::kMaxSlaveAddress; ++unit) {
         if (!options.units.test(static_cast<std::size_t>(unit))) continue;
         const UnitCallbacks& c = callbacksFor(unit);
         const int result = mbusSlave_configureCallbacks(
@@ -136,7 +142,7 @@ std::string startupFailure(int errorCode, const SimOptions& options) {
             break;
         case MB_ERR_ILLEGAL_ARGUMENT:
             hint = "the device refused the line settings; try another --baud, --databits, --stopbits or --parity";
-            if (options.parity != 0) hint += "; a pseudo-terminal takes no parity: --parity none";
+            if (options.parity != PARITY_NONE) hint += "; a pseudo-terminal takes no parity: --parity none";
             break;
         default:
             break;

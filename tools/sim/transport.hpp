@@ -2,6 +2,7 @@
 // transport, and explaining a failed start-up.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,16 @@ namespace sim {
 // The transports this build of the simulator offers.
 std::vector<Transport> availableTransports();
 
+// Owns a handle: destroying it stops the server and frees the handle.
+struct HandleDestroyer {
+    void operator()(MbusSlaveHandle* handle) const { mbusSlave_destroyProtocol(handle); }
+};
+using ServerHandle = std::unique_ptr<MbusSlaveHandle, HandleDestroyer>;
+
 // A new handle of the transport with the options' settings and the
 // notifications wired to the callback bridge; null and an error text if the
 // library refuses.
-MbusSlaveHandle* createServer(const SimOptions& options, std::string& error);
+ServerHandle createServer(const SimOptions& options, std::string& error);
 
 // Installs the bridge's callbacks for every served unit.
 int configureUnits(MbusSlaveHandle* handle, const SimOptions& options);

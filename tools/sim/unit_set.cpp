@@ -1,5 +1,6 @@
 #include "unit_set.hpp"
 
+#include "library_limits.hpp"
 #include "number_text.hpp"
 
 namespace sim {
@@ -7,8 +8,8 @@ namespace sim {
 namespace {
 
 std::optional<int> parseAddress(std::string_view text) {
-    const auto value = parseWholeNumber(text);
-    if (!value || *value < 0 || *value > 255) return std::nullopt;
+    const auto value = parseNumberIn(text, 0, library::kMaxSlaveAddress);
+    if (!value) return std::nullopt;
     return static_cast<int>(*value);
 }
 
@@ -18,7 +19,7 @@ std::optional<UnitSet> parseUnitList(std::string_view text, bool serialLine, std
     UnitSet units;
     if (text == "all") {
         units.set();
-        if (serialLine) units.reset(0);
+        if (serialLine) units.reset(library::kBroadcastAddress);
         return units;
     }
     while (true) {
@@ -35,7 +36,7 @@ std::optional<UnitSet> parseUnitList(std::string_view text, bool serialLine, std
             error = "range '" + std::string(item) + "' runs backwards";
             return std::nullopt;
         }
-        if (serialLine && *first == 0) {
+        if (serialLine && *first == library::kBroadcastAddress) {
             error = "unit 0 is the broadcast address on a serial line; use 1..255";
             return std::nullopt;
         }

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "library_limits.hpp"
 #include "map_export.hpp"
 #include "number_text.hpp"
 #include "unit_set.hpp"
@@ -38,8 +39,8 @@ constexpr TableInfo kTables[] = {
 
 // The unit if it is served; otherwise a 404 with the served units.
 std::optional<int> servedUnit(std::string_view text, const UnitSet& served, WebReply& reply) {
-    const auto unit = parseWholeNumber(text);
-    if (unit && *unit >= 0 && *unit <= 255 && served.test(static_cast<std::size_t>(*unit))) {
+    const auto unit = parseNumberIn(text, 0, library::kMaxSlaveAddress);
+    if (unit && served.test(static_cast<std::size_t>(*unit))) {
         return static_cast<int>(*unit);
     }
     reply = failure(404, "unit " + std::string(text) + " is not served here (units " + formatRanges(served) + ")");
@@ -47,8 +48,8 @@ std::optional<int> servedUnit(std::string_view text, const UnitSet& served, WebR
 }
 
 std::optional<int> wireAddress(std::string_view text, const char* what, WebReply& reply) {
-    const auto address = parseWholeNumber(text);
-    if (address && *address >= 0 && *address < SparseTable<std::uint16_t>::kSize) return static_cast<int>(*address);
+    const auto address = parseNumberIn(text, 0, SparseTable<std::uint16_t>::kSize - 1);
+    if (address) return static_cast<int>(*address);
     reply = failure(404, std::string("no ") + what + " " + std::string(text) + ": addresses are 0..65535");
     return std::nullopt;
 }
@@ -103,6 +104,7 @@ Json recordJson(const TrafficRecord& record) {
               {"unit", record.unit},    {"units", record.units},       {"function", record.function},
               {"range", record.range},  {"result", resultName(record.result)}};
     json["exception"] = record.exceptionCode != 0 ? Json(record.exceptionCode) : Json(nullptr);
+    if (record.role[0] != '\0') json["role"] = record.role;  // tls only
     return json;
 }
 
@@ -131,8 +133,8 @@ WebReply WebApi::openView(std::string_view unit, std::string_view start, std::st
     if (!served) return reply;
     const auto first = wireAddress(start, "address", reply);
     if (!first) return reply;
-    const auto rows = parseWholeNumber(count);
-    if (!rows || *rows < 1 || *rows > kMaxViewCount) {
+    const auto rows = parseNumberIn(count, 1, kMaxViewCount);
+    if (!rows) {
         return failure(400, "count '" + std::string(count) + "' is not 1.." + std::to_string(kMaxViewCount));
     }
     view = WebView{};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "number_text.hpp"
+
 namespace sim {
 
 namespace {
@@ -25,7 +27,7 @@ bool isIpv4(std::string_view text) {
         const auto dot = text.find('.');
         const std::string_view number = text.substr(0, dot);
         if ((dot == std::string_view::npos) != (part == 3) || !isDecimal(number) || number.size() > 3 ||
-            std::stoi(std::string(number)) > 255) {
+            !parseNumberIn(number, 0, 255)) {
             return false;
         }
         text.remove_prefix(dot == std::string_view::npos ? text.size() : dot + 1);

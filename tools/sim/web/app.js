@@ -272,7 +272,7 @@ function addLog(records) {
     logNewest = r.seq;
     const row = body.insertRow(0);
     cell(row, timeText(r.timeMs));
-    cell(row, r.master);
+    cell(row, r.role ? `${r.master} (${r.role})` : r.master);
     cell(row, r.result === "broadcast" ? `broadcast ${r.units}` : String(r.unit));
     cell(row, r.function);
     cell(row, r.range);
