@@ -19,12 +19,15 @@ set_tests_properties(tls_test_pki PROPERTIES FIXTURES_SETUP tls_pki TIMEOUT 120)
 gtest_discover_tests(test_tls DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED tls_pki ENVIRONMENT MBSLAVE_TEST_PKI=${MBSLAVE_TEST_PKI})
 
-# The hostile-request table (unit/hardening) through Modbus/TCP Security.
-add_executable(test_tls_hardening
-  ${CMAKE_CURRENT_SOURCE_DIR}/unit/hardening/hostile_request_test.cpp tls/tls_attack_target.cpp)
-target_link_libraries(test_tls_hardening PRIVATE mbslave_tls_core mbslave_test_support)
-mbslave_apply_warnings(test_tls_hardening)
-gtest_discover_tests(test_tls_hardening DISCOVERY_TIMEOUT 60
+# Tests that reach into the protocol objects through the static libraries:
+# the hostile-request table (unit/hardening) through Modbus/TCP Security,
+# and the handshake time-out on a fake clock.
+add_executable(test_tls_core
+  ${CMAKE_CURRENT_SOURCE_DIR}/unit/hardening/hostile_request_test.cpp tls/tls_attack_target.cpp
+  tls/handshake_timeout_test.cpp)
+target_link_libraries(test_tls_core PRIVATE mbslave_tls_core mbslave_test_support)
+mbslave_apply_warnings(test_tls_core)
+gtest_discover_tests(test_tls_core DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED tls_pki ENVIRONMENT MBSLAVE_TEST_PKI=${MBSLAVE_TEST_PKI})
 
 # Its run time: the C library and OpenSSL's libssl and libcrypto.

@@ -44,7 +44,7 @@ inline void PrintTo(const TargetKind& kind, std::ostream* out) { *out << kind.na
 
 // The kinds the hostile-request table runs through: those of libmbslave in
 // test_hardening (target_kinds.cpp), Modbus/TCP Security in
-// test_tls_hardening (tests/tls/tls_attack_target.cpp).
+// test_tls_core (tests/tls/tls_attack_target.cpp).
 std::vector<TargetKind> hostileTargetKinds();
 
 std::unique_ptr<AttackTarget> makeTcpTarget();
