@@ -204,90 +204,8 @@ Bytes firstHalf(const Bytes& frame) { return Bytes(frame.begin(), frame.begin() 
 
 // Reads exactly count bytes, skipping nothing; empty on time-out or close.
 Bytes receiveExactly(LoopbackClient& client, std::size_t count) { return client.receive(count, kReplyWaitMs); }
-
-// A master of a TCP kind that sends only valid requests on one connection
-// and checks every reply.
-void validConnectionMaster(const Server& server, Figures& figures, const std::atomic<bool>& running,
-                           std::uint32_t seed) {
-    std::mt19937 random(seed);
-    LoopbackClient master;
-    if (!master.connect(server.port)) {
-        figures.validWrong++;
-        return;
-    }
-    std::uint16_t transaction = kValidTransaction;
-    while (running.load()) {
-        const ValidRequest valid = drawValid(random);
-        figures.validSent++;
-        bool correct;
-        if (server.kind == Kind::tcp) {
-            transaction = static_cast<std::uint16_t>(kValidTransaction | ((transaction + 1) & 0x7FFF));
-            correct = master.send(mbapFrame(transaction, valid.request)) &&
-                      readMbapReply(master, transaction, kReplyWaitMs) == valid.reply;
-        } else {
-            const Bytes expected = rtuFrame(valid.reply);
-            correct = master.send(rtuFrame(valid.request)) && receiveExactly(master, expected.size()) == expected;
-        }
-        ++(correct ? figures.validAnswered : figures.validWrong);
-        if (!correct) {
-            std::fprintf(stderr, "%s: valid request not answered correctly\n", kindName(server.kind));
-            return;
-        }
-    }
-}
-
-// UDP master: a hostile datagram, then a valid one whose reply must come.
-// The server's receive buffer is as small as the largest frame, so the
-// system may drop a datagram before the server sees it; a valid request
-// without reply is excused only by the drop counter of the server's socket.
-void udpMaster(const Server& server, Figures& figures, const std::atomic<bool>& running, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    LoopbackDatagram master;
-    std::uint16_t transaction = kValidTransaction;
-    while (running.load()) {
-        Bytes hostile = drawHostile(random, Kind::udp, static_cast<std::uint16_t>(random()));
-        if (random() % 8 == 0) hostile.resize(261 + random() % 200, 0x55);  // oversized
-        if (master.sendTo(server.port, hostile)) figures.hostileFrames++;
-        const ValidRequest valid = drawValid(random);
-        transaction = static_cast<std::uint16_t>(kValidTransaction | ((transaction + 1) & 0x7FFF));
-        figures.validSent++;
-        const bool sent = master.sendTo(server.port, mbapFrame(transaction, valid.request));
-        std::optional<Bytes> reply;
-        // Replies to hostile datagrams (and to nothing else) come first.
-        while (sent && (reply = master.receive(kReplyWaitMs)) &&
-               (reply->size() < 2 || ((*reply)[0] << 8 | (*reply)[1]) != transaction)) {
-        }
-        if (!reply) {
-            figures.validMissing++;
-            continue;
-        }
-        const bool correct = *reply == mbapFrame(transaction, valid.reply);
-        ++(correct ? figures.validAnswered : figures.validWrong);
-        if (!correct) {
-            std::fprintf(stderr, "UDP: valid request answered wrongly\n");
-            return;
-        }
-    }
-}
-
-// Datagrams the system dropped for the loopback UDP socket on port, as
-// /proc/net/udp counts them (last column); -1 when not found.
-long udpSocketDrops(std::uint16_t port) {
-    std::FILE* table = std::fopen("/proc/net/udp", "r");
-    if (table == nullptr) return -1;
-    char line[512];
-    long drops = -1;
-    char local[32];
-    while (std::fgets(line, sizeof line, table) != nullptr) {
-        if (std::sscanf(line, " %*d: %31s", local) != 1) continue;
-        char expected[32];
-        std::snprintf(expected, sizeof expected, "0100007F:%04X", port);
-        if (std::strcmp(local, expected) != 0) continue;
-        const char* last = std::strrchr(line, ' ');
-        drops = last != nullptr ? std::strtol(last + 1, nullptr, 10) : -1;
-    }
-    std::fclose(table);
-    return drops;
+std::optional<Bytes> mbapReplyOf(LoopbackClient& client, std::uint16_t transaction) {
+    return readMbapReply(client, transaction, kReplyWaitMs);
 }
 
 #if MBSLAVE_SOAK_TLS
@@ -380,13 +298,21 @@ void blockBrokenPipeInThisThread() {
     pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
 }
 
-// Valid requests inside TLS on one connection, every reply checked.
-void validTlsMaster(const Server& server, Figures& figures, const std::atomic<bool>& running, std::uint32_t seed) {
-    blockBrokenPipeInThisThread();
+Bytes receiveExactly(TlsLink& link, std::size_t count) { return link.receive(count); }
+Bytes mbapReplyOf(TlsLink& link, std::uint16_t transaction) { return link.mbapReply(transaction); }
+#endif
+
+// A master of a TCP kind (Link: LoopbackClient, or TlsLink for TLS) that
+// sends only valid requests on one connection and checks every reply.
+template <typename Link>
+void validConnectionMaster(const Server& server, Figures& figures, const std::atomic<bool>& running,
+                           std::uint32_t seed) {
+#if MBSLAVE_SOAK_TLS
+    if (server.kind == Kind::tls) blockBrokenPipeInThisThread();
+#endif
     std::mt19937 random(seed);
-    TlsLink master;
+    Link master;
     if (!master.connect(server.port)) {
-        std::fprintf(stderr, "TLS: the valid master's handshake failed\n");
         figures.validWrong++;
         return;
     }
@@ -394,17 +320,78 @@ void validTlsMaster(const Server& server, Figures& figures, const std::atomic<bo
     while (running.load()) {
         const ValidRequest valid = drawValid(random);
         figures.validSent++;
-        transaction = static_cast<std::uint16_t>(kValidTransaction | ((transaction + 1) & 0x7FFF));
-        const bool correct = master.send(mbapFrame(transaction, valid.request)) &&
-                             master.mbapReply(transaction) == valid.reply;
+        bool correct;
+        if (server.kind != Kind::rtuOverTcp) {
+            transaction = static_cast<std::uint16_t>(kValidTransaction | ((transaction + 1) & 0x7FFF));
+            correct = master.send(mbapFrame(transaction, valid.request)) &&
+                      mbapReplyOf(master, transaction) == valid.reply;
+        } else {
+            const Bytes expected = rtuFrame(valid.reply);
+            correct = master.send(rtuFrame(valid.request)) && receiveExactly(master, expected.size()) == expected;
+        }
         ++(correct ? figures.validAnswered : figures.validWrong);
         if (!correct) {
-            std::fprintf(stderr, "TLS: valid request not answered correctly\n");
+            std::fprintf(stderr, "%s: valid request not answered correctly\n", kindName(server.kind));
             return;
         }
     }
 }
 
+// UDP master: a hostile datagram, then a valid one whose reply must come.
+// The server's receive buffer is as small as the largest frame, so the
+// system may drop a datagram before the server sees it; a valid request
+// without reply is excused only by the drop counter of the server's socket.
+void udpMaster(const Server& server, Figures& figures, const std::atomic<bool>& running, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    LoopbackDatagram master;
+    std::uint16_t transaction = kValidTransaction;
+    while (running.load()) {
+        Bytes hostile = drawHostile(random, Kind::udp, static_cast<std::uint16_t>(random()));
+        if (random() % 8 == 0) hostile.resize(261 + random() % 200, 0x55);  // oversized
+        if (master.sendTo(server.port, hostile)) figures.hostileFrames++;
+        const ValidRequest valid = drawValid(random);
+        transaction = static_cast<std::uint16_t>(kValidTransaction | ((transaction + 1) & 0x7FFF));
+        figures.validSent++;
+        const bool sent = master.sendTo(server.port, mbapFrame(transaction, valid.request));
+        std::optional<Bytes> reply;
+        // Replies to hostile datagrams (and to nothing else) come first.
+        while (sent && (reply = master.receive(kReplyWaitMs)) &&
+               (reply->size() < 2 || ((*reply)[0] << 8 | (*reply)[1]) != transaction)) {
+        }
+        if (!reply) {
+            figures.validMissing++;
+            continue;
+        }
+        const bool correct = *reply == mbapFrame(transaction, valid.reply);
+        ++(correct ? figures.validAnswered : figures.validWrong);
+        if (!correct) {
+            std::fprintf(stderr, "UDP: valid request answered wrongly\n");
+            return;
+        }
+    }
+}
+
+// Datagrams the system dropped for the loopback UDP socket on port, as
+// /proc/net/udp counts them (last column); -1 when not found.
+long udpSocketDrops(std::uint16_t port) {
+    std::FILE* table = std::fopen("/proc/net/udp", "r");
+    if (table == nullptr) return -1;
+    char line[512];
+    long drops = -1;
+    char local[32];
+    while (std::fgets(line, sizeof line, table) != nullptr) {
+        if (std::sscanf(line, " %*d: %31s", local) != 1) continue;
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "0100007F:%04X", port);
+        if (std::strcmp(local, expected) != 0) continue;
+        const char* last = std::strrchr(line, ' ');
+        drops = last != nullptr ? std::strtol(last + 1, nullptr, 10) : -1;
+    }
+    std::fclose(table);
+    return drops;
+}
+
+#if MBSLAVE_SOAK_TLS
 // Authenticated masters that misbehave inside TLS: mutated frames, half
 // frames, then a reset or an end without close alert (or a proper close).
 void hostileTlsMaster(const Server& server, Figures& figures, const std::atomic<bool>& running, std::uint32_t seed) {
@@ -619,7 +606,7 @@ int runSoak(int seconds, std::uint32_t seed) {
                 break;
 #if MBSLAVE_SOAK_TLS
             case Kind::tls:
-                masters.emplace_back(validTlsMaster, std::cref(server), std::ref(figures[i]), std::cref(running),
+                masters.emplace_back(validConnectionMaster<TlsLink>, std::cref(server), std::ref(figures[i]), std::cref(running),
                                      seed + 40);
                 masters.emplace_back(hostileTlsMaster, std::cref(server), std::ref(figures[i]), std::cref(running),
                                      seed + 41);
@@ -629,7 +616,7 @@ int runSoak(int seconds, std::uint32_t seed) {
                 break;
 #endif
             default:
-                masters.emplace_back(validConnectionMaster, std::cref(server), std::ref(figures[i]),
+                masters.emplace_back(validConnectionMaster<LoopbackClient>, std::cref(server), std::ref(figures[i]),
                                      std::cref(running), seed + 10 + offset);
                 masters.emplace_back(hostileConnectionMaster, std::cref(server), std::ref(figures[i]),
                                      std::cref(running), seed + 20 + offset);
