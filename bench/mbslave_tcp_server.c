@@ -3,6 +3,9 @@
  * interface, unit 1 answering holding register reads from memory.
  * Usage: mbslave_tcp_server <port> [tcp|rtutcp|udp]: Modbus/TCP by default,
  * RTU frames over TCP, or Modbus over UDP. Serves until SIGTERM or SIGINT.
+ * Built against libmbslave-tls as mbslave_tls_server, it also serves
+ * Modbus/TCP Security: mbslave_tls_server <port> tls <PKI dir> (server
+ * certificate and CA of tools/make-test-pki.sh).
  */
 #define _POSIX_C_SOURCE 200809L
 #include <signal.h>
@@ -10,7 +13,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#ifdef MBSLAVE_BENCH_TLS
+#include "mbslave_tls.h"
+#else
 #include "mbslave.h"
+#endif
 
 static volatile sig_atomic_t stopRequested = 0;
 
@@ -27,7 +34,24 @@ static int readHolding(int startRef, uint16_t regArr[], int refCnt, const Reques
 }
 
 /* The server of the kind named by the argument; null for an unknown kind. */
-static MbusSlaveHandle *createServer(const char *kind) {
+static MbusSlaveHandle *createServer(const char *kind, const char *pki) {
+#ifdef MBSLAVE_BENCH_TLS
+    if (strcmp(kind, "tls") == 0 && pki != NULL) {
+        char certificate[4096], key[4096], ca[4096];
+        MbusSlaveHandle *handle = mbusSlave_createTlsProtocol();
+        snprintf(certificate, sizeof certificate, "%s/server.pem", pki);
+        snprintf(key, sizeof key, "%s/server.key", pki);
+        snprintf(ca, sizeof ca, "%s/ca.pem", pki);
+        if (handle != NULL && (mbusSlave_setTlsCertificate(handle, certificate, key) != MB_OK ||
+                               mbusSlave_setTlsCaFile(handle, ca) != MB_OK)) {
+            mbusSlave_destroyProtocol(handle);
+            return NULL;
+        }
+        return handle;
+    }
+#else
+    (void)pki;
+#endif
     if (strcmp(kind, "tcp") == 0) return mbusSlave_createTcpProtocol();
     if (strcmp(kind, "rtutcp") == 0) return mbusSlave_createRtuOverTcpProtocol();
     if (strcmp(kind, "udp") == 0) return mbusSlave_createUdpProtocol();
@@ -38,11 +62,11 @@ int main(int argc, char **argv) {
     MbusSlaveHandle *handle;
     int result;
 
-    if (argc != 2 && argc != 3) {
-        fprintf(stderr, "usage: %s <port> [tcp|rtutcp|udp]\n", argv[0]);
+    if (argc < 2 || argc > 4) {
+        fprintf(stderr, "usage: %s <port> [tcp|rtutcp|udp|tls <PKI dir>]\n", argv[0]);
         return 2;
     }
-    handle = createServer(argc == 3 ? argv[2] : "tcp");
+    handle = createServer(argc >= 3 ? argv[2] : "tcp", argc == 4 ? argv[3] : NULL);
     if (handle == NULL) return 1;
     signal(SIGTERM, requestStop);
     signal(SIGINT, requestStop);

@@ -41,11 +41,12 @@ def run_server(program, port, core, extra_args=()):
     return server
 
 
-def measure(generator, port, connections, seconds, core, server_pid, mode="tcp"):
+def measure(generator, port, connections, seconds, core, server_pid, mode="tcp", extra_args=()):
+    """extra_args go to the load generator (--pki, --resume for the TLS modes)."""
     before = cpu_seconds(server_pid)
     output = subprocess.run(["taskset", "-c", str(core), generator, "--mode", mode,
                              "--port", str(port), "--connections", str(connections),
-                             "--seconds", str(seconds)],
+                             "--seconds", str(seconds), *extra_args],
                             check=True, capture_output=True, text=True).stdout
     after = cpu_seconds(server_pid)
     result = dict(item.split("=") for item in output.split())
@@ -60,9 +61,12 @@ def measure(generator, port, connections, seconds, core, server_pid, mode="tcp")
     }
 
 
-def parse_arguments():
-    """Build directory, seconds per run and the cores of server and load generator."""
+def parse_arguments(add_arguments=None):
+    """Build directory, seconds per run and the cores of server and load
+    generator; add_arguments(parser) adds a caller's own."""
     parser = argparse.ArgumentParser()
+    if add_arguments is not None:
+        add_arguments(parser)
     parser.add_argument("--build-dir", default="build-bench")
     parser.add_argument("--seconds", type=float, default=3.0)
     parser.add_argument("--server-core", type=int, default=0)

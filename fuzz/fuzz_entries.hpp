@@ -19,6 +19,15 @@ const char* processRequestEntry(const std::uint8_t* data, std::size_t size);
 const char* tcpStreamEntry(const std::uint8_t* data, std::size_t size);
 const char* rtuOverTcpStreamEntry(const std::uint8_t* data, std::size_t size);
 
+// Modbus/TCP Security (tls_entries.cpp, built with libmbslave-tls): the
+// stream path after decryption, with the layout of the Modbus/TCP entry
+// (flags bit 1: the authorization callback refuses every request; bits 2-4:
+// the most decrypted bytes one read hands over, 4 * value, 0: a whole
+// record); and raw
+// bytes into the handshake of a server with a real certificate.
+const char* tlsStreamEntry(const std::uint8_t* data, std::size_t size);
+const char* tlsHandshakeEntry(const std::uint8_t* data, std::size_t size);
+
 // UDP: datagrams from a loopback socket, one server pass per datagram
 // (layout in udp_datagram_entry.cpp).
 const char* udpDatagramEntry(const std::uint8_t* data, std::size_t size);

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Writes the seed corpora of the transport fuzz targets: one valid request
 per served function code in each framing (Modbus/TCP, RTU over TCP, RTU and
-ASCII on a serial line, UDP datagrams), plus a few inputs that split, join and cut frames.
-Input layouts: fuzz/stream_server_entry.cpp, fuzz/serial_line_entry.cpp and
-fuzz/udp_datagram_entry.cpp."""
+ASCII on a serial line, UDP datagrams, Modbus/TCP Security after decryption),
+plus a few inputs that split, join and cut frames.
+Input layouts: fuzz/stream_server.hpp, fuzz/serial_line_entry.cpp,
+fuzz/udp_datagram_entry.cpp and fuzz/tls_entries.cpp."""
 import os
 
 UNIT = 1
@@ -56,10 +57,10 @@ def escaped(line):
     return [part for byte in line for part in ([ESCAPE, ESCAPE] if byte == ESCAPE else [byte])]
 
 
-def chunks(*parts):
-    """Stream input: flags 0, then each part as one chunk (an empty part
+def chunks(*parts, flags=0):
+    """Stream input: flags, then each part as one chunk (an empty part
     resets the connection)."""
-    data = [0]
+    data = [flags]
     for part in parts:
         data += [len(part)] + part
     return data
@@ -67,7 +68,7 @@ def chunks(*parts):
 
 def seeds():
     corpora = {"tcp_stream": {}, "rtu_over_tcp_stream": {}, "rtu_line": {}, "ascii_line": {},
-               "udp_datagram": {}}
+               "udp_datagram": {}, "tls_stream": {}}
     for name, pdu in REQUESTS.items():
         message = [UNIT] + pdu
         corpora["tcp_stream"][name] = chunks(mbap(0x1234, message))
@@ -80,6 +81,13 @@ def seeds():
     corpora["tcp_stream"]["two_in_one_chunk"] = chunks(mbap(1, read) + mbap(2, write), mbap(3, read))
     corpora["tcp_stream"]["split_header"] = chunks(mbap(1, read)[:3], mbap(1, read)[3:], mbap(2, read))
     corpora["tcp_stream"]["reset_between"] = chunks(mbap(1, read), [], mbap(2, write))
+    # Modbus/TCP Security after decryption: the Modbus/TCP inputs, also in
+    # pieces of 4 and 28 bytes and with every request refused.
+    for name, data in corpora["tcp_stream"].items():
+        corpora["tls_stream"][name] = data
+    corpora["tls_stream"]["pieces_of_4"] = chunks(mbap(1, read) + mbap(2, write), mbap(3, read), flags=1 << 2)
+    corpora["tls_stream"]["pieces_of_28"] = chunks(mbap(1, write) + mbap(2, read) * 3, flags=7 << 2)
+    corpora["tls_stream"]["all_refused"] = chunks(mbap(1, read) + mbap(2, write), [], mbap(3, read), flags=2)
     corpora["rtu_over_tcp_stream"]["reset_between"] = chunks(rtu(read), [], rtu(write))
     corpora["udp_datagram"]["oversized_then_valid"] = [0, 255, 10] + [0] * 265 + chunks(mbap(2, read))[1:]
     corpora["rtu_line"]["broadcast_write"] = [0] + escaped(rtu([0] + REQUESTS["fc06"])) + SILENCE + escaped(rtu(read))

@@ -8,5 +8,11 @@ if(MBSLAVE_FUZZ_ENTRIES)
   target_compile_definitions(test_fuzz_corpus PRIVATE
     MBSLAVE_FUZZ_CORPUS_DIR="${PROJECT_SOURCE_DIR}/fuzz/corpus")
   mbslave_apply_warnings(test_fuzz_corpus)
+  # The TLS entries where libmbslave-tls is built (tls_entries.cpp).
+  if(TARGET mbslave_tls_core)
+    target_sources(test_fuzz_corpus PRIVATE ${PROJECT_SOURCE_DIR}/fuzz/tls_entries.cpp)
+    target_link_libraries(test_fuzz_corpus PRIVATE mbslave_tls_core)
+    target_compile_definitions(test_fuzz_corpus PRIVATE MBSLAVE_FUZZ_TLS=1)
+  endif()
   gtest_discover_tests(test_fuzz_corpus DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endif()

@@ -25,7 +25,10 @@ group_build="cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev li
 # fuzzers takes their archiver and binary tools, so they are named here too.
 group_test="clang libclang-rt-dev llvm lld libgtest-dev libgmock-dev libbenchmark-dev
 libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio mbpoll strace openssl"
-group_arm="g++-arm-linux-gnueabihf qemu-user googletest"
+# libssl-dev:armhf: libmbslave-tls in the ARM build (Debian's multiarch
+# package; dpkg then also takes armhf packages, and the build machine's
+# libssl-dev moves to the same version).
+group_arm="g++-arm-linux-gnueabihf qemu-user googletest libssl-dev:armhf"
 # llvm: llvm-dlltool writes the MSVC import library mbslave.lib.
 group_windows="g++-mingw-w64-x86-64-posix wine64 libwine googletest llvm"
 group_browser="chromium chromium-driver python3-selenium"
@@ -70,6 +73,9 @@ else
     SUDO=
 fi
 echo "installing:$missing"
+case "$missing" in
+    *:armhf*) dpkg --print-foreign-architectures | grep -qx armhf || $SUDO dpkg --add-architecture armhf ;;
+esac
 $SUDO apt-get update -qq
 # shellcheck disable=SC2086
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing

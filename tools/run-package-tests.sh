@@ -1,10 +1,13 @@
 #!/bin/sh
-# Builds the Debian packages (libmbslave2, libmbslave-dev, mbslave-sim) with
+# Builds the Debian packages (libmbslave2, libmbslave-dev, mbslave-sim, and
+# libmbslave-tls2, libmbslave-tls-dev where the TLS library is built) with
 # the test suite off, checks the manual and the packages (lintian), installs
 # them with dpkg, builds examples/tcp_slave.c against the installed packages
-# through pkg-config and through find_package(mbslave), runs both builds
-# against a pymodbus master, and purges the packages again: the machine is
-# left as it was. Refuses to run while any of the packages is installed.
+# through pkg-config and through find_package(mbslave), and
+# examples/tls_slave.c through pkg-config mbslave-tls and mbslave::mbslave_tls,
+# runs every build against a pymodbus master (TLS: with a throwaway PKI), and
+# purges the packages again: the machine is left as it was. Refuses to run
+# while any of the packages is installed.
 # Usage: tools/run-package-tests.sh [build-dir] [extra cmake options...]
 set -eu
 cd "$(dirname "$0")/.."
@@ -13,6 +16,7 @@ build=${1:-build-deb}
 [ $# -gt 0 ] && shift
 
 packages="libmbslave2 libmbslave-dev mbslave-sim"
+tls_packages="libmbslave-tls2 libmbslave-tls-dev"
 SUDO=
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 passed=0 failed=0
@@ -22,7 +26,7 @@ phase() { echo "== $* ($(($(date +%s) - started)) s)"; }
 fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
 installed() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | grep -q '^ii'; }
 
-for package in $packages; do
+for package in $packages $tls_packages; do
     installed "$package" && { echo "$package is installed already: remove it first"; exit 1; }
 done
 
@@ -32,6 +36,11 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
       -DMBSLAVE_BUILD_DOCS=ON -DMBSLAVE_WERROR=ON \
       -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_RPATH=ON -DMBSLAVE_DEBIAN_FILES=ON "$@"
 cmake --build "$build" -j "$(nproc)"
+tls=no
+if [ -f "$build/libmbslave-tls.so" ]; then
+    tls=yes
+    packages="$packages $tls_packages"
+fi
 
 phase "checks"
 # The build without tests needs nothing beyond the build and docs groups;
@@ -128,13 +137,48 @@ else
     cat "$work/cmake.log"
     fail "tcp_slave.c through find_package(mbslave)"
 fi
+if [ "$tls" = yes ]; then
+    # examples/tls_slave.c against libmbslave-tls2 and libmbslave-tls-dev,
+    # served to pymodbus's TLS client.
+    tls_e2e() {
+        tests/interop/run_tls_interop.sh "$1" "$work/pki" /usr/bin/python3 \
+            tests/interop/pymodbus_tls_client.py > "$work/tls-e2e.log" 2>&1 ||
+            { cat "$work/tls-e2e.log"; return 1; }
+    }
+    tools/make-test-pki.sh "$work/pki" > "$work/pki.log" 2>&1 || { cat "$work/pki.log"; fail "test PKI"; }
+    [ "$(pkg-config --modversion mbslave-tls)" = "$version" ] && pass "pkg-config finds mbslave-tls $version" ||
+        fail "pkg-config --modversion mbslave-tls: $(pkg-config --modversion mbslave-tls 2>&1)"
+    # shellcheck disable=SC2046
+    if cc -std=c99 -Wall -Wextra -Werror -o "$work/tls_slave_pc" examples/tls_slave.c \
+            $(pkg-config --cflags --libs mbslave-tls); then
+        pass "tls_slave.c built through pkg-config mbslave-tls"
+        tls_e2e "$work/tls_slave_pc" && pass "pkg-config TLS build served pymodbus's TLS client" ||
+            fail "pkg-config TLS build against pymodbus's TLS client"
+    else
+        fail "tls_slave.c through pkg-config mbslave-tls"
+    fi
+    if cmake -S tests/packaging -B "$work/cmake-tls" -G Ninja \
+            -DMBSLAVE_CONSUMER_SOURCE="$source_dir/examples/tls_slave.c" \
+            -DMBSLAVE_CONSUMER_TARGET=mbslave::mbslave_tls > "$work/cmake-tls.log" 2>&1 &&
+            cmake --build "$work/cmake-tls" >> "$work/cmake-tls.log" 2>&1; then
+        readelf -d "$work/cmake-tls/consumer" | grep -q 'NEEDED.*libmbslave-tls\.so\.2' &&
+            pass "tls_slave.c built through mbslave::mbslave_tls of the installed package" ||
+            fail "the mbslave::mbslave_tls build does not link libmbslave-tls.so.2"
+        tls_e2e "$work/cmake-tls/consumer" && pass "mbslave::mbslave_tls build served pymodbus's TLS client" ||
+            fail "mbslave::mbslave_tls build against pymodbus's TLS client"
+    else
+        cat "$work/cmake-tls.log"
+        fail "tls_slave.c through mbslave::mbslave_tls"
+    fi
+fi
 
 phase "dpkg --purge"
 # shellcheck disable=SC2086
 $SUDO dpkg --purge $packages > "$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }
 left=""
 for package in $packages; do installed "$package" && left="$left $package"; done
-[ -z "$left" ] && [ ! -e /usr/include/mbslave.h ] && ! ldconfig -p | grep -q libmbslave &&
+[ -z "$left" ] && [ ! -e /usr/include/mbslave.h ] && [ ! -e /usr/include/mbslave_tls.h ] &&
+    ! ldconfig -p | grep -q libmbslave &&
     pass "dpkg --purge left nothing behind" || fail "left behind after purge:$left"
 
 if [ "$lintian_errors" = yes ]; then

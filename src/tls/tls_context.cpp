@@ -46,6 +46,11 @@ TlsContext::TlsContext() noexcept {
     // The server loop steps every connection without blocking: a read that
     // met a record of another type returns instead of trying the next.
     SSL_CTX_clear_mode(context, SSL_MODE_AUTO_RETRY);
+    // One receive per request instead of two (record header, then body):
+    // OpenSSL reads what the socket has into its buffer, which it keeps for
+    // the connection's life (no SSL_MODE_RELEASE_BUFFERS, which would free
+    // and allocate it again for every record).
+    SSL_CTX_set_read_ahead(context, 1);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     SSL_CTX_sess_set_cache_size(context, kSessionCacheSize);
     SSL_CTX_set_default_passwd_cb(context, refusePassPhrase);

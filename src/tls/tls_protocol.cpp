@@ -96,9 +96,10 @@ long TlsProtocol::receiveFromConnection(int slot, std::uint8_t* into, std::size_
     std::size_t received = 0;
     const int result = SSL_read_ex(connection.session, into, capacity, &received);
     if (result != 1) return afterStall(connection, result, retried);
-    // Decrypted bytes beyond the stream's room wait in OpenSSL; no socket
-    // wait would show them.
-    stream.inputHeld = SSL_pending(connection.session) > 0;
+    // Decrypted bytes beyond the stream's room, and records read ahead of
+    // them, wait in OpenSSL; no socket wait would show them. (A part of a
+    // record held there costs one pass without wait, which then waits.)
+    stream.inputHeld = SSL_has_pending(connection.session) == 1;
     return static_cast<long>(received);
 }
 

@@ -28,6 +28,10 @@ const Target kTargets[] = {
     {"udp_datagram", &udpDatagramEntry},
     {"rtu_line", &rtuLineEntry},
     {"ascii_line", &asciiLineEntry},
+#if MBSLAVE_FUZZ_TLS
+    {"tls_stream", &tlsStreamEntry},
+    {"tls_handshake", &tlsHandshakeEntry},
+#endif
 };
 
 class CorpusReplay : public ::testing::TestWithParam<Target> {};

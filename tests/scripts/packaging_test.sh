@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs the build into a temporary prefix, checks what landed there, and
 # builds and runs a small consumer program against it twice: through
-# find_package(mbslave) and through pkg-config.
+# find_package(mbslave) and through pkg-config; where libmbslave-tls is
+# installed, a TLS consumer the same two ways (mbslave::mbslave_tls,
+# pkg-config mbslave-tls).
 # Usage: packaging_test.sh BUILD_DIR CONSUMER_SOURCE_DIR [extra C flags]
 set -eu
 build=$1
@@ -50,7 +52,32 @@ out=$(LD_LIBRARY_PATH="$libdir" "$work/pc-consumer")
 [ "$out" = "$expected" ] || fail "pkg-config consumer printed: $out"
 echo "pkg-config consumer: ok"
 
-# 3. The installed simulator finds the installed library by itself.
+# 3. libmbslave-tls, when the build has it.
+if [ -f "$build/libmbslave-tls.so" ]; then
+    [ -f "$prefix/include/mbslave_tls.h" ] || fail "TLS header not installed"
+    [ -f "$libdir/libmbslave-tls.so.2.11.0" ] && [ -L "$libdir/libmbslave-tls.so.2" ] ||
+        fail "versioned TLS library or its SONAME link missing"
+    [ -f "$libdir/cmake/mbslave/mbslaveTlsTargets.cmake" ] || fail "TLS CMake targets not installed"
+    expected_tls="2.11.0.0
+No trusted TLS CA file configured
+No TLS server certificate and key configured"
+    cmake -S "$consumer" -B "$work/cmake-tls" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+        -DMBSLAVE_CONSUMER_SOURCE="$consumer/consumer_tls.c" -DMBSLAVE_CONSUMER_TARGET=mbslave::mbslave_tls \
+        -DCMAKE_C_FLAGS="$cflags" > "$work/cmake-tls.log" 2>&1 || { cat "$work/cmake-tls.log"; fail "configure TLS consumer"; }
+    cmake --build "$work/cmake-tls" > "$work/build-tls.log" 2>&1 || { cat "$work/build-tls.log"; fail "build TLS consumer"; }
+    out=$(LD_LIBRARY_PATH="$libdir" "$work/cmake-tls/consumer")
+    [ "$out" = "$expected_tls" ] || fail "mbslave::mbslave_tls consumer printed: $out"
+    echo "mbslave::mbslave_tls consumer: ok"
+    [ "$(pkg-config --modversion mbslave-tls)" = "2.11.0" ] || fail "pkg-config mbslave-tls version"
+    # shellcheck disable=SC2046,SC2086
+    cc $cflags -o "$work/pc-tls-consumer" "$consumer/consumer_tls.c" $(pkg-config --cflags --libs mbslave-tls) ||
+        fail "build TLS consumer with pkg-config"
+    out=$(LD_LIBRARY_PATH="$libdir" "$work/pc-tls-consumer")
+    [ "$out" = "$expected_tls" ] || fail "pkg-config mbslave-tls consumer printed: $out"
+    echo "pkg-config mbslave-tls consumer: ok"
+fi
+
+# 4. The installed simulator finds the installed library by itself.
 "$prefix/bin/mbslave-sim" --help > "$work/help.txt" || fail "installed mbslave-sim --help"
 grep -q 'mbslave-sim' "$work/help.txt" || fail "mbslave-sim --help printed no usage"
 echo "installed mbslave-sim: ok"

@@ -257,8 +257,8 @@ TEST_F(TlsServer, PlainModbusTcpMasterIsClosedWithoutReply) {
 }
 
 // TLS records have nothing to do with requests: a request in two records,
-// and 30 requests in one record (more than one read of the stream takes)
-// are all served.
+// 30 requests in one record (more than one read of the stream takes), and
+// requests in records sent one after the other are all served.
 TEST_F(TlsServer, RequestsSplitOrBundledInRecordsAreServed) {
     start();
     TlsMaster master(pkiDir(), "operator");
@@ -286,6 +286,18 @@ TEST_F(TlsServer, RequestsSplitOrBundledInRecordsAreServed) {
         EXPECT_EQ(replies[transaction * expected.size() + 1], 100 + transaction);
     }
     EXPECT_EQ(observed.reads, kBundled + 1);
+
+    // Requests in records of their own, sent before the server reads: it
+    // reads them at once and must not leave the later ones unseen.
+    for (int round = 0; round < 2; ++round) {
+        for (std::uint16_t transaction = 51; transaction <= 53; ++transaction) {
+            ASSERT_TRUE(master.write(mbapFrame(transaction, 1, kReadTwo)));
+        }
+        const std::vector<std::uint8_t> three = master.read(3 * expected.size(), pass());
+        ASSERT_EQ(three.size(), 3 * expected.size());
+        EXPECT_EQ(three[2 * expected.size() + 1], 53);
+    }
+    EXPECT_EQ(observed.reads, kBundled + 7);
 }
 
 // 32 connections that never finish their handshake hold every place until

@@ -9,6 +9,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "support/modbus_requests.hpp"
 #include "support/permissive_table.hpp"
@@ -40,6 +41,11 @@ struct TargetKind {
 };
 
 inline void PrintTo(const TargetKind& kind, std::ostream* out) { *out << kind.name; }
+
+// The kinds the hostile-request table runs through: those of libmbslave in
+// test_hardening (target_kinds.cpp), Modbus/TCP Security in
+// test_tls_core (tests/tls/tls_attack_target.cpp).
+std::vector<TargetKind> hostileTargetKinds();
 
 std::unique_ptr<AttackTarget> makeTcpTarget();
 std::unique_ptr<AttackTarget> makeRtuOverTcpTarget();

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "attack_target.hpp"
-#include "serial_targets.hpp"
 
 namespace mbslave::test {
 namespace {
@@ -183,11 +182,7 @@ TEST_P(HostileRequests, SameMalformedRequestAfterValidTrafficGetsTheSameAnswer) 
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, HostileRequests,
-                         ::testing::Values(TargetKind{"tcp", &makeTcpTarget},
-                                           TargetKind{"rtu_over_tcp", &makeRtuOverTcpTarget},
-                                           TargetKind{"udp", &makeUdpTarget},
-                                           TargetKind{"rtu", &makeRtuTarget}, TargetKind{"ascii", &makeAsciiTarget}),
+INSTANTIATE_TEST_SUITE_P(Transports, HostileRequests, ::testing::ValuesIn(hostileTargetKinds()),
                          [](const ::testing::TestParamInfo<TargetKind>& info) { return info.param.name; });
 
 }  // namespace
