@@ -19,6 +19,7 @@
 #include "serial/ascii_hex.hpp"
 #include "serial/ascii_protocol.hpp"
 #include "serial/rtu_protocol.hpp"
+#include "library_limits.hpp"
 #include "serial_hardware.hpp"
 #include "support/recording_table.hpp"
 #include "support/timed_serial_line.hpp"
@@ -131,7 +132,7 @@ int main() {
             const int atDefault =
                 servedWhole<mbslave::RtuProtocol>(model.receiver, baud, 11, 0, true, requests);
             std::optional<std::uint32_t> needed;
-            for (std::uint32_t tolerance = 0; tolerance <= sim::kToleranceLimitMs && !needed; ++tolerance) {
+            for (std::uint32_t tolerance = 0; tolerance <= sim::library::kMaxFrameToleranceMs && !needed; ++tolerance) {
                 const int whole = tolerance == 0 ? atDefault
                                                  : servedWhole<mbslave::RtuProtocol>(model.receiver, baud, 11,
                                                                                      tolerance, true, requests);
