@@ -33,9 +33,6 @@ protected:
                                            {&RegisterStore::readHolding, &RegisterStore::writeHolding}),
                   MB_OK);
     }
-
-    std::uint32_t total() { return mbusSlave_getTotalCounter(raw()); }
-    std::uint32_t success() { return mbusSlave_getSuccessCounter(raw()); }
 };
 
 }  // namespace mbslave::test

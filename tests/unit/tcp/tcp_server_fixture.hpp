@@ -13,6 +13,7 @@
 #include "ip/tcp_protocol.hpp"
 #include "support/callbacks.hpp"
 #include "support/handle_ptr.hpp"
+#include "support/ip_server_fixture.hpp"
 #include "support/loopback_client.hpp"
 #include "support/mbap.hpp"
 
@@ -49,40 +50,22 @@ inline std::vector<std::uint8_t> illegalFunctionReply(std::uint16_t transactionI
     return mbapFrame(transactionId, unit, {kUnsupportedFunction | 0x80, 0x01});
 }
 
-class TcpServerTest : public ::testing::Test {
+class TcpServerTest : public IpServerTest<TcpProtocol> {
 protected:
-    // A short protocol time-out keeps passes that find nothing brief.
-    static constexpr std::uint32_t kPassTimeOut = 20;
-
     void SetUp() override {
         Notifications::reset();
-        handle.reset(createServer());
-        ASSERT_NE(handle, nullptr);
-        mbusSlave_configureTcpNotifications(handle.get(), &Notifications::onAccept,
-                                            &Notifications::onClose, &Notifications::onRequest);
-        ASSERT_EQ(mbusSlave_setTimeout(handle.get(), kPassTimeOut), MB_OK);
+        adopt(createServer());
+        mbusSlave_configureTcpNotifications(raw(), &Notifications::onAccept, &Notifications::onClose,
+                                            &Notifications::onRequest);
     }
 
     // The TCP kind under test; RTU over TCP reuses this fixture.
     virtual MbusSlaveHandle* createServer() { return mbusSlave_createTcpProtocol(); }
 
-    TcpProtocol& server() { return *protocolAs<TcpProtocol>(handle.get()); }
-    MbusSlaveHandle* raw() { return handle.get(); }
-
-    void start(const char* host = "127.0.0.1") {
-        ASSERT_EQ(mbusSlave_setPort(raw(), 0), MB_OK);
-        ASSERT_EQ(mbusSlave_startupIpServer(raw(), host), MB_OK);
-        port = server().boundPort();
-        ASSERT_NE(port, 0);
-    }
-
     // Installs a data table without callbacks for every unit identifier.
     void serveEveryUnit() {
-        ASSERT_EQ(test::configureEmptyCallbacks(raw(), -1),
-                  MB_OK);
+        ASSERT_EQ(test::configureEmptyCallbacks(raw(), -1), MB_OK);
     }
-
-    int pass() { return mbusSlave_serverLoop(raw()); }
 
     // A master whose connection the server has accepted.
     LoopbackClient connectMaster() {
@@ -134,9 +117,6 @@ protected:
         closeTestSocket(fd);
         return sent;
     }
-
-    HandlePtr handle;
-    std::uint16_t port = 0;
 };
 
 }  // namespace mbslave::test
