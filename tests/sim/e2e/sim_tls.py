@@ -89,6 +89,7 @@ def shown_masters(web_port):
     import shutil
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
     from sim_web import CHROMIUM_ARGUMENTS, WAIT
@@ -103,8 +104,12 @@ def shown_masters(web_port):
         browser.get("http://127.0.0.1:%d/" % web_port)
         cells = lambda: [row.find_elements(By.TAG_NAME, "td")[1].text
                          for row in browser.find_elements(By.CSS_SELECTOR, "#log tbody tr")]
-        WebDriverWait(browser, WAIT, poll_frequency=0.05).until(lambda _: len(cells()) >= 5)
-        return cells()
+        # Rows may be replaced while they are read: retry on a stale one, keep the texts read.
+        def five_rows(_):
+            texts = cells()
+            return texts if len(texts) >= 5 else None
+        return WebDriverWait(browser, WAIT, poll_frequency=0.05,
+                             ignored_exceptions=[StaleElementReferenceException]).until(five_rows)
     finally:
         browser.quit()
         shutil.rmtree(profile, ignore_errors=True)

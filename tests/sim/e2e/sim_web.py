@@ -35,6 +35,7 @@ from pymodbus.client import ModbusTcpClient
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
@@ -82,7 +83,10 @@ class Setup:
 
     def until(self, condition, what):
         try:
-            WebDriverWait(self.browser, WAIT, poll_frequency=0.05).until(lambda _: condition())
+            # The page rebuilds its rows on each update, so a row found a moment ago may be gone.
+            WebDriverWait(self.browser, WAIT, poll_frequency=0.05,
+                          ignored_exceptions=[NoSuchElementException, StaleElementReferenceException]
+                          ).until(lambda _: condition())
         except Exception as error:
             raise AssertionError(f"page never showed: {what}\n{self.browser.find_element(By.TAG_NAME, 'body').text}") from error
 
@@ -119,7 +123,10 @@ class Setup:
 
 def case_tables(s, screenshot):
     # With the default 50 rows, the input registers and the request log are
-    # in view without scrolling.
+    # in view without scrolling. The rows arrive after the event stream is
+    # live, so measure once the tenth one exists.
+    s.until(lambda: s.browser.execute_script("return document.querySelector('#input tbody tr:nth-child(10)') !== null"),
+            "ten input register rows")
     tops = s.browser.execute_script(
         "const top = (selector) => document.querySelector(selector).getBoundingClientRect().top;"
         "return [top('#input caption'), top('#input tbody tr:nth-child(10)'), top('#log thead'), window.innerHeight];")
