@@ -2,7 +2,7 @@
 // a given number of times, and counts the failures it injected.
 #pragma once
 
-#include "platform/socket_faults.hpp"
+#include "platform/socket.hpp"
 
 namespace mbslave::test {
 
