@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "serial/ascii_hex.hpp"
 #include "serial/ascii_protocol.hpp"
 #include "serial/rtu_protocol.hpp"

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "serial/rtu_frame.hpp"
 
 namespace {

@@ -10,13 +10,12 @@ set(MBSLAVE_SOURCES
   src/api/protocol_handle.cpp
   src/engine/bit_requests.cpp
   src/engine/callback_data_table.cpp
-  src/engine/crc16.cpp
   src/engine/data_table.cpp
   src/engine/device_identification.cpp
   src/engine/diagnostic_requests.cpp
   src/engine/file_record_requests.cpp
   src/engine/register_requests.cpp
-  src/engine/rtu_request_length.cpp
+  src/engine/rtu_frame_bytes.cpp
   src/engine/slave_protocol.cpp
   src/ip/ip_protocol.cpp
   src/ip/rtu_over_tcp_protocol.cpp

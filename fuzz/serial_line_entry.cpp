@@ -9,7 +9,7 @@
 // followed by anything else a silence (the other byte is consumed).
 #include <memory>
 
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "fuzz_entries.hpp"
 #include "serial/ascii_hex.hpp"
 #include "serial/ascii_protocol.hpp"

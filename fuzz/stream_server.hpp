@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "fuzzed_ip_server.hpp"
 #include "ip/tcp_protocol.hpp"
 #include "support/permissive_table.hpp"

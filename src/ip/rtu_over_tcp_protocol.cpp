@@ -1,7 +1,6 @@
 #include "ip/rtu_over_tcp_protocol.hpp"
 
-#include "engine/crc16.hpp"
-#include "engine/rtu_request_length.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 
 namespace mbslave {
 
@@ -9,6 +8,8 @@ RtuOverTcpProtocol::RtuOverTcpProtocol() noexcept {
     requestInfo.protocolType = MB_PROTOCOL_RTU_OVER_TCP;
     localPort = kDefaultRtuOverTcpPort;
 }
+
+int RtuOverTcpProtocol::streamCapacity() const noexcept { return kRtuFrameCapacity; }
 
 int RtuOverTcpProtocol::examineStream(int slot) noexcept {
     const StreamBuffer& stream = streams[slot];

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 
 namespace mbslave {
 

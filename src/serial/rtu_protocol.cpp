@@ -1,7 +1,6 @@
 #include "serial/rtu_protocol.hpp"
 
-#include "engine/crc16.hpp"
-#include "engine/rtu_request_length.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 
 namespace mbslave {
 

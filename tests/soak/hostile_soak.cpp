@@ -43,7 +43,7 @@
 #endif
 
 #include "api/protocol_handle.hpp"
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "ip/tcp_protocol.hpp"
 #include "support/frames.hpp"
 #include "support/loopback_client.hpp"

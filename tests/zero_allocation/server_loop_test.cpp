@@ -9,7 +9,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "counting_allocator.hpp"
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "ip/tcp_protocol.hpp"
 #include "ip/udp_protocol.hpp"
 #include "serial/ascii_hex.hpp"

@@ -1,4 +1,4 @@
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 
 #include <gtest/gtest.h>
 

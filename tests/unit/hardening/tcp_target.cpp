@@ -2,7 +2,7 @@
 // over a loopback connection, reconnecting after the server closed one.
 #include "api/protocol_handle.hpp"
 #include "attack_target.hpp"
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "ip/tcp_protocol.hpp"
 #include "support/frames.hpp"
 #include "support/loopback_client.hpp"

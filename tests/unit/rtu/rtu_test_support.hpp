@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "serial/rtu_protocol.hpp"
 #include "support/fake_serial_line.hpp"
 #include "support/frames.hpp"

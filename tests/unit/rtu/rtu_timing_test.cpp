@@ -6,7 +6,7 @@
 
 #include "api/protocol_handle.hpp"
 #include "rtu_test_support.hpp"
-#include "engine/rtu_request_length.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "serial/rtu_frame.hpp"
 #include "support/timed_serial_line.hpp"
 #include "support/wide_literal.hpp"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "api/protocol_handle.hpp"
-#include "engine/crc16.hpp"
+#include "engine/rtu_frame_bytes.hpp"
 #include "ip/rtu_over_tcp_protocol.hpp"
 #include "support/callbacks.hpp"
 #include "support/frames.hpp"
