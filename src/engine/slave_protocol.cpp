@@ -28,6 +28,14 @@ int SlaveProtocol::setDataTable(int slaveAddress, DataTable* table) noexcept {
     return MB_OK;
 }
 
+DataTable* SlaveProtocol::dataTable(int slaveAddress) const noexcept { return dataTables[slaveAddress & 0xFF]; }
+
+bool SlaveProtocol::isStarted() const noexcept { return started; }
+
+std::uint32_t SlaveProtocol::now() const noexcept { return tickSource(); }
+
+bool SlaveProtocol::admitRequest(const std::uint8_t*, int) { return true; }
+
 bool SlaveProtocol::noDataTableConfigured() const noexcept {
     for (const DataTable* table : dataTables) {
         if (table != nullptr) return false;
@@ -43,14 +51,15 @@ int SlaveProtocol::serverLoop() {
 
 void SlaveProtocol::superviseMasters() {
     if (timeOut == 0) return;
-    // Address 255 is never supervised.
+    // One tick for the whole sweep: reading the clock per address cost up
+    // to 255 clock reads a pass. Address 255 is never supervised.
+    const std::uint32_t tick = now();
     for (int address = 0; address < kSlaveAddressCount - 1; ++address) {
         DataTable* table = dataTables[address];
         if (table == nullptr) continue;
-        const std::uint32_t tick = now();
         if (addressTimers[address].hasElapsed(tick)) {
             table->signalTimeOut();
-            addressTimers[address].start(timeOut, now());
+            addressTimers[address].start(timeOut, tick);
         }
     }
 }

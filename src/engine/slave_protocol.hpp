@@ -78,7 +78,7 @@ public:
     // code.
     int serverLoop();
     virtual void shutdownServer() = 0;
-    bool isStarted() const noexcept { return started; }
+    bool isStarted() const noexcept;
     // Start-up without arguments, the entry that the serial start-up of the
     // C interface reaches on a handle of another kind: IP servers start on
     // every local address; every other kind refuses.
@@ -88,9 +88,7 @@ public:
     // restarts the master time-out timers concerned. Null removes a table.
     int setDataTable(int slaveAddress, DataTable* table) noexcept;
     bool noDataTableConfigured() const noexcept;
-    DataTable* dataTable(int slaveAddress) const noexcept {
-        return dataTables[slaveAddress & 0xFF];
-    }
+    DataTable* dataTable(int slaveAddress) const noexcept;
 
     // Serves a decoded request in frame[0..length) (slave address and PDU,
     // no header or check bytes), the one path of every transport except the
@@ -128,7 +126,7 @@ public:
     void setRequestCallback(MbRequestCallback callback) noexcept { requestCallback = callback; }
 
     void setTickSource(TickSource source) noexcept { tickSource = source; }
-    std::uint32_t now() const noexcept { return tickSource(); }
+    std::uint32_t now() const noexcept;
 
 protected:
     // The transport's part of a pass on a started server. An error code.
@@ -140,11 +138,8 @@ protected:
     // served; a refused request is answered with exception 1 (illegal
     // function) without reaching the data table. The request context is
     // already filled.
-    virtual bool admitRequest(const std::uint8_t* frame, int length) {
-        static_cast<void>(frame);
-        static_cast<void>(length);
-        return true;
-    }
+    // Every request, unless the kind overrides it.
+    virtual bool admitRequest(const std::uint8_t* frame, int length);
 
     // Bookkeeping of a served request: success counter, master activity
     // timer and the address's master time-out timer.

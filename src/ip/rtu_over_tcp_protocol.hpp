@@ -34,7 +34,7 @@ protected:
     // taken (serveFrontRequest) and the end of a stream without a whole
     // frame (broken, cut off, or closed by the master).
     void recordStreamEnd() noexcept override { ++totalCounter; }
-    int streamCapacity() const noexcept override { return kRtuFrameCapacity; }
+    int streamCapacity() const noexcept override;
 
 private:
     std::uint8_t frame[kRtuFrameCapacity] = {};

@@ -144,6 +144,8 @@ bool TcpProtocol::sendOnConnection(int slot, const std::uint8_t* data, std::size
     return connectionSockets[slot].send(data, length) == static_cast<long>(length);
 }
 
+int TcpProtocol::streamCapacity() const noexcept { return kMbapFrameCapacity; }
+
 int TcpProtocol::examineStream(int slot) noexcept {
     StreamBuffer& stream = streams[slot];
     if (stream.count < mbap::kHeaderLength) return kRequestIncomplete;

@@ -84,7 +84,7 @@ protected:
     // front cannot start a request.
     virtual void recordStreamEnd() noexcept {}
     // Bytes of a connection's stream the kind buffers (at most a StreamBuffer).
-    virtual int streamCapacity() const noexcept { return kMbapFrameCapacity; }
+    virtual int streamCapacity() const noexcept;
     // Socket receive buffer size of the connections, set on the listener.
     int connectionReceiveBuffer() const noexcept { return kRequestsInReceiveBuffer * streamCapacity(); }
 

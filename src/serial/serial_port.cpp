@@ -40,6 +40,10 @@ void SerialPort::attachDevice(platform::SerialDevice* device) noexcept {
     device_ = device != nullptr ? device : &systemDevice_;
 }
 
+bool SerialPort::isOpen() const noexcept { return device_->isOpen(); }
+
+std::int32_t SerialPort::baudRate() const noexcept { return baudRate_; }
+
 int SerialPort::open(const char* name) noexcept {
     if (isOpen()) close();
     if (name == nullptr || name[0] == '\0') return MB_ERR_PORT_OPEN;

@@ -43,7 +43,7 @@ public:
     // this user may not open it: MB_ERR_NO_PERMISSION.
     int open(const char* name) noexcept;
     void close() noexcept;
-    bool isOpen() const noexcept { return device_->isOpen(); }
+    bool isOpen() const noexcept;
 
     int configure(std::int32_t baudRate, std::int32_t dataBits, std::int32_t stopBits,
                   std::int32_t parity, std::int32_t handshake) noexcept;
@@ -64,7 +64,7 @@ public:
     int clearRts() noexcept;
     bool driverSwitchesRts() const noexcept { return isOpen() && device_->driverSwitchesRts(); }
 
-    std::int32_t baudRate() const noexcept { return baudRate_; }
+    std::int32_t baudRate() const noexcept;
     std::int32_t handshake() const noexcept { return handshake_; }
 
 private:

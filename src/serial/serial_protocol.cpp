@@ -70,6 +70,13 @@ std::uint32_t SerialProtocol::frameTimeLimit(int longestCharacters) const noexce
     return twiceFrameMs > timeOut ? static_cast<std::uint32_t>(twiceFrameMs) : timeOut;
 }
 
+// ASCII framing needs no silence before a reply.
+bool SerialProtocol::waitForLineSilence() { return true; }
+
+bool SerialProtocol::frameTimeExceeded(std::uint32_t startedAt, std::uint32_t limit) const noexcept {
+    return limit != 0 && now() - startedAt >= limit;
+}
+
 int SerialProtocol::transmitReply(const std::uint8_t* frame, int length) {
     port.purge();  // input that came meanwhile and left-over output go
     // A reply into a line that never falls silent would only collide.

@@ -65,7 +65,7 @@ protected:
     // Runs between the purge and the transmission of a reply; RTU framing
     // waits here until the line has been silent for one silent interval.
     // False when the line did not fall silent in time: the reply is not sent.
-    virtual bool waitForLineSilence() { return true; }
+    virtual bool waitForLineSilence();
 
     // How long, in ms from its first character, one frame may keep arriving
     // before the pass gives it up like an overlong frame: the protocol
@@ -77,9 +77,7 @@ protected:
     std::uint32_t frameTimeLimit(int longestCharacters) const noexcept;
     // Whether a frame whose first character came at startedAt has run past
     // limit (a value of frameTimeLimit).
-    bool frameTimeExceeded(std::uint32_t startedAt, std::uint32_t limit) const noexcept {
-        return limit != 0 && now() - startedAt >= limit;
-    }
+    bool frameTimeExceeded(std::uint32_t startedAt, std::uint32_t limit) const noexcept;
 
     // A broadcast (slave address 0) received in frame[0..length), length at
     // most kMaxRequestLength: every configured address 1..254 carries it out as received,
